@@ -1,0 +1,16 @@
+// The tool catalogue offered to the agent, and the "tools/list" entry that returns it. Both are safe
+// from any thread once start-up has set `tools`.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+namespace vesk {
+
+// The three tool descriptions, in the order the agent sees them. Built once, at start-up.
+nlohmann::json catalogue();
+
+// Answers "tools/list" with the whole catalogue; its params (a cursor among them) are ignored,
+// since there is never a further page.
+void list(const nlohmann::json& id, const nlohmann::json& params);
+
+}  // namespace vesk

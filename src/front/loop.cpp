@@ -1,0 +1,77 @@
+#include "front/loop.h"
+
+#include <unistd.h>
+
+#include <string>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/tools.h"
+#include "front/catalogue.h"
+#include "front/lines.h"
+#include "front/output.h"
+#include "front/startup.h"
+#include "front/text.h"
+
+namespace vesk {
+
+namespace {
+
+using nlohmann::json;
+
+void initialize(const json& id, const json& params) {
+  // The version is not negotiated: whatever string the client proposes is what it gets.
+  auto proposed = params.find("protocolVersion");
+  bool named = proposed != params.end() && proposed->is_string();
+  reply(id, {
+                {"protocolVersion", named ? *proposed : json("2025-06-18")},
+                {"capabilities", {{"tools", {{"listChanged", false}}}}},
+                {"serverInfo", {{"name", "vesk"}, {"version", "1.0"}}},
+                {"instructions",
+                 "Vesk's connector: list the other chats open in Vesk on this Mac, send one a "
+                 "message (its answer comes back here), or read its latest messages."},
+            });
+}
+
+void ping(const json& id, const json& /*params*/) {
+  reply(id, json::object());
+}
+
+using Entry = void (*)(const json& id, const json& params);
+
+// The methods served, compared in this order; any other method is not found.
+constexpr std::pair<std::string_view, Entry> entries[] = {
+    {"initialize", initialize},
+    {"ping", ping},
+    {"tools/list", list},
+    {"tools/call", handover},
+};
+
+}  // namespace
+
+void handle(std::string_view line) {
+  json message = parse(line);
+  if (!message.is_object()) return;  // not one JSON object (a discarded value is not an object)
+  auto id = message.find("id");
+  if (id == message.end()) return;  // a notification: nothing to answer
+  auto method = message.find("method");
+  std::string name = method != message.end() && method->is_string() ? method->get<std::string>() : "";
+  static const json none = json::object();
+  auto given = message.find("params");
+  const json& params = given != message.end() && given->is_object() ? *given : none;
+  for (const auto& [served, entry] : entries) {
+    if (served == name) return entry(*id, params);
+  }
+  failure(*id, -32601, "Method not found: " + name);
+}
+
+void loop() {
+  Lines input(STDIN_FILENO);
+  std::string line;
+  while (input.next(line)) handle(repair(line));
+  // Every call read so far entered `running` before it was handed over, so none is missed here.
+  running.wait();
+}
+
+}  // namespace vesk
