@@ -1,0 +1,118 @@
+#include "bridge/exchange.h"
+
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "front/startup.h"
+#include "front/text.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr std::size_t readSize = 65536;
+constexpr std::size_t replyCap = 4000000;  // decimal, not 4 MiB
+constexpr time_t patience = 660;           // seconds, for each single read and each write
+
+#ifdef MSG_NOSIGNAL
+// MSG_NOSIGNAL: a host that hangs up mid-write must give us an error, not a SIGPIPE that ends the
+// process. Where the flag does not exist, the socket option SO_NOSIGPIPE does the same.
+constexpr int sendFlags = MSG_NOSIGNAL;
+#else
+constexpr int sendFlags = 0;
+#endif
+
+// Fills `address` for `path`; false when the path cannot be used as it is. An empty path is refused
+// too: on Linux an empty sun_path would name the abstract namespace, not a file.
+bool locate(const std::string& path, sockaddr_un& address) {
+  std::memset(&address, 0, sizeof address);
+  address.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof address.sun_path) return false;  // never cut short
+  std::memcpy(address.sun_path, path.data(), path.size());
+  return true;
+}
+
+void configure(int fd) {
+  // Results ignored on purpose: without a time-out or the signal guard the exchange still works.
+  timeval limit{patience, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  // A host that accepts and never reads must not hold a large request, and the exit, forever.
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+#ifdef SO_NOSIGPIPE
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+#endif
+}
+
+// Sends the whole frame; false on any failure, an interrupted or timed-out send included.
+bool transmit(int fd, std::string_view frame) {
+  while (!frame.empty()) {
+    ssize_t n = ::send(fd, frame.data(), frame.size(), sendFlags);
+    if (n <= 0) return false;  // host gone, or out of time: not retried
+    frame.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Collects the reply: until its last byte so far is LF, the host stops sending (end of file, an
+// error or the time-out), or the cap is reached.
+std::string receive(int fd) {
+  // Not zero-filled: read() overwrites what it returns, and untouched pages cost no memory.
+  auto buffer = std::make_unique_for_overwrite<char[]>(readSize);
+  std::string received;
+  for (;;) {
+    ssize_t n = ::read(fd, buffer.get(), readSize);
+    if (n <= 0) return received;  // end of file, error or time-out, not told apart
+    received.append(buffer.get(), static_cast<std::size_t>(n));
+    if (received.back() == '\n') return received;  // the host's line is complete
+    if (received.size() >= replyCap) return received;  // a host that never ends its line
+  }
+}
+
+// Everything after connecting; the caller owns and closes `fd`.
+nlohmann::json talk(int fd, const nlohmann::json& request) {
+  configure(fd);
+  std::string frame;
+  try {
+    frame = request.dump();
+  } catch (const nlohmann::json::exception&) {
+    return unreachable();
+  }
+  frame += '\n';
+  if (!transmit(fd, frame)) return unreachable();
+  return answer(receive(fd));
+}
+
+}  // namespace
+
+nlohmann::json unreachable() {
+  return {{"ok", false}, {"error", "Vesk isn\u2019t open on this Mac, so the other chats can\u2019t be reached."}};
+}
+
+nlohmann::json silent() {
+  return {{"ok", false}, {"error", "Vesk didn\u2019t answer in time."}};
+}
+
+nlohmann::json answer(std::string_view received) {
+  nlohmann::json reply = parse(received);
+  return reply.is_object() ? reply : silent();
+}
+
+nlohmann::json ask(const nlohmann::json& request) {
+  sockaddr_un address;
+  if (!locate(socketPath, address)) return unreachable();
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return unreachable();
+  auto* target = reinterpret_cast<const sockaddr*>(&address);
+  nlohmann::json reply = ::connect(fd, target, sizeof address) == 0 ? talk(fd, request) : unreachable();
+  ::close(fd);
+  return reply;
+}
+
+}  // namespace vesk

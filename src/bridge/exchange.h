@@ -1,0 +1,24 @@
+// One exchange with the host over the bridge socket: connect, send one request line, read one
+// reply, close. Re-entrant: any number of threads may be in an exchange at once.
+#pragma once
+
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace vesk {
+
+// Sends `request` to the host at `socketPath` and returns the host's reply, a JSON object, as it
+// came. When the host cannot be reached it returns the not-open reply; when it gives no readable
+// object, the no-answer reply. Blocks for the whole exchange; never throws.
+nlohmann::json ask(const nlohmann::json& request);
+
+// The host's reply in the bytes `received`: the object they hold, or the no-answer reply when they
+// are not exactly one JSON object.
+nlohmann::json answer(std::string_view received);
+
+// The two replies ask() makes up itself, shaped like a refusal from the host.
+nlohmann::json unreachable();  // the not-open reply
+nlohmann::json silent();       // the no-answer reply
+
+}  // namespace vesk

@@ -1,0 +1,101 @@
+#include "bridge/tools.h"
+
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include "bridge/exchange.h"
+#include "front/output.h"
+#include "front/startup.h"
+
+namespace vesk {
+
+namespace {
+
+using nlohmann::json;
+
+// `object[key]` when it is a string, else the empty string.
+std::string text(const json& object, const char* key) {
+  auto found = object.find(key);
+  return found != object.end() && found->is_string() ? found->get<std::string>() : "";
+}
+
+// `last_n` when it is a whole number within signed 64 bits (3 and 3.0 alike), else 6.
+std::int64_t count(const json& arguments) {
+  constexpr std::int64_t fallback = 6;
+  auto found = arguments.find("last_n");
+  if (found == arguments.end()) return fallback;
+  if (found->is_number_unsigned()) {
+    auto value = found->get<std::uint64_t>();
+    return value <= INT64_MAX ? static_cast<std::int64_t>(value) : fallback;
+  }
+  if (found->is_number_integer()) return found->get<std::int64_t>();
+  if (!found->is_number_float()) return fallback;
+  double value = found->get<double>();
+  // -2^63 is exact as a double, and so is 2^63, the first value past the range.
+  bool whole = std::isfinite(value) && std::trunc(value) == value;
+  bool inside = value >= -9223372036854775808.0 && value < 9223372036854775808.0;
+  return whole && inside ? static_cast<std::int64_t>(value) : fallback;
+}
+
+}  // namespace
+
+std::optional<json> request(const std::string& name, const json& arguments) {
+  json bridge = {{"from", chat}};
+  if (name == "vesk_list_chats") {
+    bridge["op"] = "list";
+  } else if (name == "vesk_send_to_chat") {
+    bridge["op"] = "send";
+    bridge["chat"] = text(arguments, "chat");
+    bridge["message"] = text(arguments, "message");
+  } else if (name == "vesk_read_chat") {
+    bridge["op"] = "read";
+    bridge["chat"] = text(arguments, "chat");
+    bridge["last_n"] = count(arguments);
+  } else {
+    return std::nullopt;
+  }
+  return bridge;
+}
+
+json result(const json& reply) {
+  auto ok = reply.find("ok");
+  bool done = ok != reply.end() && ok->is_boolean() && ok->get<bool>();
+  // On success only `text` is read, on failure only `error`; a string is shown as it is, even
+  // empty, and anything else gives a fixed text.
+  auto said = reply.find(done ? "text" : "error");
+  std::string shown = said != reply.end() && said->is_string() ? said->get<std::string>()
+                      : done                                   ? "Done."
+                                                               : "Vesk said no.";
+  json item = {{"type", "text"}, {"text", std::move(shown)}};
+  return {{"content", json::array({std::move(item)})}, {"isError", !done}};
+}
+
+void call(const json& id, const json& params) {
+  std::string name = text(params, "name");
+  static const json none = json::object();
+  auto given = params.find("arguments");
+  const json& arguments = given != params.end() && given->is_object() ? *given : none;
+  std::optional<json> bridge = request(name, arguments);
+  if (!bridge) return failure(id, -32602, "Unknown tool: " + name);
+  reply(id, result(ask(*bridge)));
+}
+
+void handover(const json& id, const json& params) {
+  // Entered here, on the main thread, so the wait at end of input cannot miss this call.
+  running.enter();
+  calls.submit([id, params]() mutable {
+    {
+      // The copies die before leave(): after it the process may already be ending.
+      json ownId = std::move(id), ownParams = std::move(params);
+      try {
+        call(ownId, ownParams);
+      } catch (...) {
+        // Only running out of memory gets here; the thread must not end the process.
+      }
+    }
+    running.leave();
+  });
+}
+
+}  // namespace vesk
