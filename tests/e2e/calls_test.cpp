@@ -1,0 +1,186 @@
+// Tool calls through the built connector against a fake host.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/host.h"
+#include "support/process.h"
+
+using nlohmann::json;
+using testing_support::Connector;
+using testing_support::Folder;
+using testing_support::Gate;
+using testing_support::Host;
+using testing_support::line;
+using testing_support::run;
+using testing_support::say;
+using testing_support::split;
+
+namespace {
+
+const std::string notOpen = "Vesk isn\xE2\x80\x99t open on this Mac, so the other chats can\xE2\x80\x99t be reached.";
+
+std::string callLine(const json& id, const json& params) {
+  return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}, {"params", params}}.dump();
+}
+
+json toolResult(const json& id, const std::string& text, bool isError) {
+  return {{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"content", {{{"type", "text"}, {"text", text}}}}, {"isError", isError}}}};
+}
+
+// The answers to `lines`, parsed, from a connector whose host is `host`.
+std::vector<json> answers(const std::vector<std::string>& lines, const std::string& socket,
+                          std::vector<std::string> args = {}) {
+  std::vector<json> parsed;
+  for (const std::string& text : split(run(lines, std::move(args), {{"VESK_BRIDGE_SOCKET", socket}}))) {
+    parsed.push_back(json::parse(text));
+  }
+  return parsed;
+}
+
+}  // namespace
+
+TEST(Calls, EachToolSendsItsOwnBridgeRequest) {
+  Host host(Host::replying("{\"ok\":true}\n"));
+  std::vector<std::string> lines = {
+      callLine(1, {{"name", "vesk_list_chats"}, {"arguments", {{"chat", "ignored"}}}}),
+      callLine(2, {{"name", "vesk_send_to_chat"}, {"arguments", {{"chat", "c2"}, {"message", "hi\nyou"}, {"x", 1}}}}),
+      callLine(3, {{"name", "vesk_read_chat"}, {"arguments", {{"chat", "c3"}, {"last_n", 4.0}}}}),
+      callLine(4, {{"name", "vesk_send_to_chat"}, {"arguments", "not an object"}}),
+  };
+  std::vector<json> replies = answers(lines, host.path(), {"--chat", "me"});
+  ASSERT_EQ(replies.size(), 4u);
+  std::set<std::string> seen;
+  for (const std::string& frame : host.requests()) {
+    EXPECT_EQ(frame.find('\n'), frame.size() - 1);
+    seen.insert(json::parse(frame).dump());
+  }
+  std::set<std::string> expected = {
+      json{{"op", "list"}, {"from", "me"}}.dump(),
+      json{{"op", "send"}, {"from", "me"}, {"chat", "c2"}, {"message", "hi\nyou"}}.dump(),
+      json{{"op", "read"}, {"from", "me"}, {"chat", "c3"}, {"last_n", 4}}.dump(),
+      json{{"op", "send"}, {"from", "me"}, {"chat", ""}, {"message", ""}}.dump(),
+  };
+  EXPECT_EQ(seen, expected);
+}
+
+TEST(Calls, WithoutAChatIdEveryRequestComesFromNobody) {
+  Host host(Host::replying("{\"ok\":true}\n"));
+  answers({callLine(1, {{"name", "vesk_list_chats"}})}, host.path(), {"--chat"});
+  EXPECT_EQ(json::parse(host.requests().at(0)), json({{"op", "list"}, {"from", ""}}));
+}
+
+TEST(Calls, UnknownToolsAreProtocolErrorsAndReachNoHost) {
+  Host host(Host::replying("{\"ok\":true}\n"));
+  struct Case {
+    std::string line, name;
+  } cases[] = {
+      {R"({"id":1,"method":"tools/call"})", ""},
+      {R"({"id":1,"method":"tools/call","params":{"arguments":{}}})", ""},
+      {R"({"id":1,"method":"tools/call","params":{"name":7}})", ""},
+      {R"({"id":1,"method":"tools/call","params":{"name":"VESK_LIST_CHATS"}})", "VESK_LIST_CHATS"},
+      {R"({"id":1,"method":"tools/call","params":{"name":" vesk_list_chats"}})", " vesk_list_chats"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::vector<json> replies = answers({c.line}, host.path());
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0], json({{"jsonrpc", "2.0"}, {"id", 1},
+                                {"error", {{"code", -32602}, {"message", "Unknown tool: " + c.name}}}}));
+  }
+  EXPECT_EQ(host.connections(), 0);
+}
+
+TEST(Calls, TheHostsReplyBecomesTheToolResult) {
+  struct Case {
+    std::string reply;
+    json expected;
+  } cases[] = {
+      {"{\"ok\":true,\"text\":\"line one\\nline two\"}\n", toolResult("r", "line one\nline two", false)},
+      {"{\"ok\":false,\"error\":\"No chat c9.\"}\n", toolResult("r", "No chat c9.", true)},
+      {"{\"ok\":true}", toolResult("r", "Done.", false)},
+      {"[\"not an object\"]\n", toolResult("r", "Vesk didn\xE2\x80\x99t answer in time.", true)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    Host host(Host::replying(c.reply));
+    std::vector<json> replies = answers({callLine("r", {{"name", "vesk_read_chat"}})}, host.path());
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0], c.expected);
+  }
+}
+
+TEST(Calls, AMissingHostIsAToolErrorNotAFailure) {
+  Folder folder;
+  std::string call = callLine(5, {{"name", "vesk_list_chats"}});
+  for (std::string socket : {folder.path + "/none.sock", std::string(), std::string(200, 'p')}) {
+    SCOPED_TRACE(socket);
+    EXPECT_EQ(answers({call}, socket), std::vector<json>{toolResult(5, notOpen, true)});
+  }
+}
+
+TEST(Calls, WithoutTheVariableTheSocketLivesUnderHome) {
+  Folder home;
+  std::string dir = home.path + "/Library/Application Support/Vesk";
+  for (std::string part : {"/Library", "/Library/Application Support", "/Library/Application Support/Vesk"}) {
+    ASSERT_EQ(::mkdir((home.path + part).c_str(), 0700), 0);
+  }
+  Host host(Host::replying("{\"ok\":true,\"text\":\"found\"}\n"), dir + "/bridge.sock");
+  std::string out = run({callLine(1, {{"name", "vesk_list_chats"}})}, {},
+                        {{"VESK_BRIDGE_SOCKET", std::nullopt}, {"HOME", home.path + "/"}});
+  EXPECT_EQ(json::parse(out), toolResult(1, "found", false));
+}
+
+TEST(Calls, ASlowHostDelaysOnlyItsOwnCall) {
+  Gate release;
+  Host host([&](int fd, Host& h) {
+    h.record(line(fd));
+    release.wait();
+    say(fd, "{\"ok\":true,\"text\":\"late\"}\n");
+  });
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+  connector.line(callLine("slow", {{"name", "vesk_list_chats"}}));
+  host.await(1);
+  connector.line(R"({"id":"ping","method":"ping"})");
+  connector.line(R"({"id":"list","method":"tools/list"})");
+  EXPECT_EQ(json::parse(connector.next().value())["id"], "ping");
+  EXPECT_EQ(json::parse(connector.next().value())["id"], "list");
+  release.open();
+  EXPECT_EQ(json::parse(connector.next().value()), toolResult("slow", "late", false));
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+}
+
+TEST(Calls, EndOfInputWaitsForEveryCallInFlight) {
+  const int calls = 40;
+  Gate release;
+  Host host([&](int fd, Host& h) {
+    std::string request = line(fd);
+    h.record(request);
+    release.wait();
+    say(fd, json{{"ok", true}, {"text", json::parse(request)["chat"]}}.dump() + "\n");
+  });
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+  for (int i = 0; i < calls; ++i) {
+    connector.line(callLine(i, {{"name", "vesk_read_chat"}, {"arguments", {{"chat", std::to_string(i)}}}}));
+  }
+  host.await(calls);  // every call is in flight at once, each on its own connection
+  connector.hangup();
+  release.open();
+  EXPECT_EQ(connector.drain(), 0);
+  EXPECT_EQ(connector.errors(), "");
+  std::set<int> answered;
+  for (const std::string& text : split(connector.rest())) {
+    json reply = json::parse(text);  // every line whole
+    int id = reply["id"].get<int>();
+    EXPECT_EQ(reply, toolResult(id, std::to_string(id), false));
+    EXPECT_TRUE(answered.insert(id).second) << "answered twice: " << id;
+  }
+  EXPECT_EQ(answered.size(), static_cast<std::size_t>(calls));
+}

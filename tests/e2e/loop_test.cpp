@@ -1,0 +1,135 @@
+// The built connector end to end: lines in, protocol lines out, nothing on standard error.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/process.h"
+
+using nlohmann::json;
+using testing_support::run;
+using testing_support::split;
+
+namespace {
+
+// The one answer the connector gives to `line`, parsed; fails the test unless there is exactly one.
+json answer(const std::string& line, std::vector<std::string> args = {}) {
+  std::vector<std::string> lines = split(run({line}, std::move(args)));
+  EXPECT_EQ(lines.size(), 1u) << line;
+  return lines.empty() ? json() : json::parse(lines[0]);
+}
+
+json notFound(const json& id, const std::string& method) {
+  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", -32601}, {"message", "Method not found: " + method}}}};
+}
+
+}  // namespace
+
+TEST(Loop, DropsLinesThatAreNotRequestsAndServesTheNext) {
+  const std::string ping = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
+  const std::string pong = R"({"id":1,"jsonrpc":"2.0","result":{}})";
+  for (std::string line : {"", "   ", "\t", "[1]", "[{\"id\":1,\"method\":\"ping\"}]", "7", "\"s\"", "null",
+                           "{", "{\"id\":1,\"method\":\"ping\"", "{\"id\":1} {\"id\":2}", "{\"id\":1}x",
+                           "{\"method\":\"ping\"}", "{\"jsonrpc\":\"2.0\",\"method\":\"notifications/initialized\"}",
+                           "{\"ID\":1,\"method\":\"ping\"}", "\xFF{}", "{\"id\":1,\"method\":\"ping\",}"}) {
+    SCOPED_TRACE(line);
+    EXPECT_EQ(run({line, ping}), pong + "\n");
+  }
+}
+
+TEST(Loop, AnswersUnservedMethodsWithMethodNotFound) {
+  struct Case {
+    std::string line, method;
+  } cases[] = {
+      {R"({"id":1})", ""},
+      {R"({"id":1,"result":{}})", ""},  // a response sent by the client
+      {R"({"id":1,"method":7})", ""},
+      {R"({"id":1,"method":null})", ""},
+      {R"({"id":1,"method":"Ping"})", "Ping"},
+      {R"({"id":1,"method":"tools/List"})", "tools/List"},
+      {R"({"id":1,"method":"resources/list"})", "resources/list"},
+      {R"({"id":1,"method":" ping"})", " ping"},
+      {"{\"id\":1,\"method\":\"caf\xC3\xA9\xFF\"}", "caf\xC3\xA9\xEF\xBF\xBD"},  // repaired, then echoed
+      {"{\"id\":1,\"method\":\"a\\nb\\u0000\"}", std::string("a\nb\0", 4)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(answer(c.line), notFound(1, c.method));
+  }
+}
+
+TEST(Loop, EchoesEveryKindOfIdExactly) {
+  for (std::string id : {"null", "0", "-1", "\"abc\"", "\"\"", "9223372036854775807", "-9223372036854775808",
+                         "18446744073709551615", "1.5", "{\"a\":[1,{\"b\":null}]}", "[]", "true"}) {
+    SCOPED_TRACE(id);
+    std::string out = run({"{\"method\":\"ping\",\"id\":" + id + "}"});
+    EXPECT_EQ(out, "{\"id\":" + json::parse(id).dump() + ",\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+  }
+  EXPECT_EQ(run({R"({"id":18446744073709551615,"method":"ping"})"}),
+            "{\"id\":18446744073709551615,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+}
+
+TEST(Loop, InitializeEchoesTheVersionStringOrNamesItsOwn) {
+  const json base = {
+      {"capabilities", {{"tools", {{"listChanged", false}}}}},
+      {"serverInfo", {{"name", "vesk"}, {"version", "1.0"}}},
+      {"instructions",
+       "Vesk's connector: list the other chats open in Vesk on this Mac, send one a message (its answer "
+       "comes back here), or read its latest messages."},
+  };
+  struct Case {
+    std::string params;
+    json version;
+  } cases[] = {
+      {R"(,"params":{"protocolVersion":"2024-11-05","capabilities":{}})", "2024-11-05"},
+      {R"(,"params":{"protocolVersion":""})", ""},
+      {R"(,"params":{"protocolVersion":"made up"})", "made up"},
+      {"", "2025-06-18"},
+      {R"(,"params":null)", "2025-06-18"},
+      {R"(,"params":[1])", "2025-06-18"},
+      {R"(,"params":{"protocolVersion":20250618})", "2025-06-18"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.params);
+    json result = base;
+    result["protocolVersion"] = c.version;
+    EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":"i","method":"initialize")" + c.params + "}"),
+              json({{"jsonrpc", "2.0"}, {"id", "i"}, {"result", result}}));
+  }
+  EXPECT_EQ(base["instructions"].get<std::string>().size(), 142u);
+}
+
+TEST(Loop, ListsTheSameWholeCatalogueWhateverTheRequestOrRun) {
+  std::vector<std::string> lines = split(run({R"({"id":1,"method":"tools/list"})",
+                                              R"({"id":2,"method":"tools/list","params":{"cursor":"next"}})"}));
+  ASSERT_EQ(lines.size(), 2u);
+  json first = json::parse(lines[0]), second = json::parse(lines[1]);
+  EXPECT_EQ(first["result"], second["result"]);
+  EXPECT_EQ(first["result"].size(), 1u);  // `tools` and nothing else: no cursor
+  EXPECT_EQ(first["result"]["tools"].size(), 3u);
+  EXPECT_EQ(answer(R"({"id":1,"method":"tools/list"})", {"--chat", "A"})["result"], first["result"]);
+}
+
+TEST(Loop, ReadsLinesAsTheyComeAndWritesOneLfEndedLineEach) {
+  // CRLF endings, a last line without LF, no jsonrpc member, answers in request order.
+  std::string out = run({"{\"id\":1,\"method\":\"ping\"}\r", "{\"id\":2,\"method\":\"nope\"}\r",
+                         "{\"jsonrpc\":\"1.0\",\"id\":3,\"method\":\"ping\"}"});
+  EXPECT_EQ(out.find('\r'), std::string::npos);
+  std::vector<std::string> lines = split(out);
+  ASSERT_EQ(lines.size(), 3u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(json::parse(lines[i])["id"], i + 1);
+  testing_support::Connector connector;
+  connector.send("{\"id\":9,\"method\":\"ping\"}");  // no LF: served once input ends
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.rest(), "{\"id\":9,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+}
+
+TEST(Loop, ExitsAtOnceWhenInputEndsWithNothingInFlight) {
+  EXPECT_EQ(run({}), "");
+  testing_support::Connector connector({"--chat", "x", "--unknown"});
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.rest(), "");
+  EXPECT_EQ(connector.errors(), "");
+}

@@ -1,0 +1,47 @@
+// The built connector as a child process, talked to through pipes the way an agent's client does.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testing_support {
+
+// Changes to the child's environment: a value sets the variable, nothing removes it.
+using Environment = std::map<std::string, std::optional<std::string>>;
+
+class Connector {
+ public:
+  explicit Connector(std::vector<std::string> args = {}, Environment changes = {});
+  ~Connector();  // kills a child that is still running
+
+  void send(std::string_view bytes);         // raw bytes to its standard input
+  void line(std::string_view text);          // one line, LF added
+  std::optional<std::string> next();         // its next output line, without LF; nothing at end
+  void hangup();                             // closes its standard input
+  // Closes its input, reads the rest of its output and waits for it to end. Returns the exit
+  // status (-1 when it did not exit normally).
+  int finish();
+  int drain();  // the same, for a child whose input is closed already
+  const std::string& rest() const { return remainder; }  // output read by finish()
+  std::string errors() const;                            // all it wrote to standard error
+
+ private:
+  pid_t pid = -1;
+  int input = -1, output = -1;
+  std::string pending, remainder, errorFile;
+};
+
+// Runs the connector over `lines` (each sent with an LF) and returns everything it wrote to
+// standard output. Expects exit status 0 and an empty standard error, as every run must have.
+std::string run(const std::vector<std::string>& lines, std::vector<std::string> args = {},
+                Environment changes = {});
+
+// The lines of `text`, each without its LF.
+std::vector<std::string> split(const std::string& text);
+
+}  // namespace testing_support

@@ -1,0 +1,179 @@
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/exchange.h"
+#include "front/startup.h"
+#include "support/host.h"
+
+using nlohmann::json;
+using testing_support::Folder;
+using testing_support::Gate;
+using testing_support::Host;
+using testing_support::line;
+using testing_support::say;
+
+namespace {
+
+const json request = {{"op", "list"}, {"from", "me"}};
+
+json askAt(const std::string& path, const json& what = request) {
+  vesk::socketPath = path;
+  return vesk::ask(what);
+}
+
+}  // namespace
+
+TEST(Answer, OnlyExactlyOneJsonObjectCounts) {
+  EXPECT_EQ(vesk::answer("{\"ok\":true,\"x\":[1]}\n"), json::parse(R"({"ok":true,"x":[1]})"));
+  EXPECT_EQ(vesk::answer("{}"), json::object());
+  for (std::string bytes : {"", "\n", "[]\n", "\"ok\"\n", "true", "null", "{\"ok\":true}\n{\"ok\":true}\n",
+                            "{\"ok\":tr", "{\"text\":\"\xC3\"}", "{\"text\":\"\\udc00\"}"}) {
+    SCOPED_TRACE(bytes);
+    EXPECT_EQ(vesk::answer(bytes), vesk::silent());
+  }
+  EXPECT_EQ(vesk::silent().dump(), "{\"error\":\"Vesk didn\xE2\x80\x99t answer in time.\",\"ok\":false}");
+  EXPECT_EQ(vesk::unreachable()["error"].get<std::string>().size(), 69u);
+}
+
+TEST(Ask, SendsOneLineAndReturnsTheObjectWithoutWaitingForTheHangUp) {
+  Gate hangUp;
+  Host host([&](int fd, Host& h) {
+    h.record(line(fd));
+    say(fd, "{\"ok\":true,\"text\":\"hi\"}\n");
+    hangUp.wait();  // the connection stays open until the test has its answer
+  });
+  json sent = {{"op", "send"}, {"from", "me"}, {"message", "two\nlines"}};
+  EXPECT_EQ(askAt(host.path(), sent), json::parse(R"({"ok":true,"text":"hi"})"));
+  hangUp.open();
+  std::string frame = host.requests().at(0);
+  EXPECT_EQ(frame.find('\n'), frame.size() - 1);  // one LF, at the end
+  EXPECT_EQ(json::parse(frame), sent);
+}
+
+TEST(Ask, ReadsTheReplyAsTheHostFramesIt) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> pieces;
+    json expected;
+  } cases[] = {
+      {"no LF, then hang-up", {"{\"ok\":true}"}, {{"ok", true}}},
+      {"split writes", {"{\"ok\":", "true,\"text\":\"a", "b\"}\n"}, {{"ok", true}, {"text", "ab"}}},
+      {"hang-up without reply", {}, vesk::silent()},
+      {"two lines at once", {"{\"ok\":true}\n{\"ok\":true}\n"}, vesk::silent()},
+      {"an array", {"[1]\n"}, vesk::silent()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Host host([&](int fd, Host& h) {
+      h.record(line(fd));
+      for (const std::string& piece : c.pieces) say(fd, piece);
+    });
+    EXPECT_EQ(askAt(host.path()), c.expected);
+  }
+}
+
+TEST(Ask, StopsAtAnLfThatEndsARead) {
+  // A pretty-printed reply whose first line ends a read: the rest is never awaited.
+  Gate rest;
+  Host host([&](int fd, Host& h) {
+    h.record(line(fd));
+    say(fd, "{\n");
+    rest.wait();
+    say(fd, "\"ok\":true}\n");
+  });
+  EXPECT_EQ(askAt(host.path()), vesk::silent());
+  rest.open();
+}
+
+TEST(Ask, CapsTheReplyAtFourMillionBytes) {
+  Gate done;
+  Host endless([&](int fd, Host& h) {
+    h.record(line(fd));
+    say(fd, "{\"ok\":true,\"text\":\"" + std::string(5000000, 'x'));  // never ends its line
+    done.wait();
+  });
+  EXPECT_EQ(askAt(endless.path()), vesk::silent());  // returns while the host still holds on
+  done.open();
+
+  std::string big(3900000, 'y');
+  Host large(Host::replying("{\"ok\":true,\"text\":\"" + big + "\"}\n"));
+  EXPECT_EQ(askAt(large.path())["text"], big);
+}
+
+TEST(Ask, NotOpenWhenNothingListens) {
+  Folder folder;
+  std::string file = folder.path + "/plain-file";
+  std::ofstream(file) << "not a socket";
+  for (std::string path : {folder.path + "/missing.sock", file, std::string("relative/missing.sock")}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(askAt(path), vesk::unreachable());
+  }
+}
+
+TEST(Ask, PathsAreBoundedInBytesAndNeverCut) {
+  Folder folder;
+  // A path of exactly the longest length, made of a folder whose name pads it out.
+  const std::size_t longest = sizeof(sockaddr_un::sun_path) - 1;
+  std::string padding(longest - folder.path.size() - std::string("/x/bridge.sock").size() + 1, 'p');
+  std::string dir = folder.path + "/" + padding;
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  std::string path = dir + "/bridge.sock";
+  ASSERT_EQ(path.size(), longest);
+  Host host(Host::replying("{\"ok\":true}\n"), path);
+  EXPECT_EQ(askAt(path), json({{"ok", true}}));
+  // One byte more, even a multi-byte character's last byte, is refused: the cut path would reach
+  // this host, and it must see no connection.
+  EXPECT_EQ(askAt(path + "x"), vesk::unreachable());
+  EXPECT_EQ(askAt(path.substr(0, path.size() - 1) + "\xC3\xA9"), vesk::unreachable());
+  EXPECT_EQ(host.connections(), 1);
+}
+
+TEST(Ask, EmptyPathReachesNoAbstractSocket) {
+  // On Linux an all-zero sun_path names the abstract namespace; an empty path must not go there.
+  int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  bool bound = ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  if (bound) ::listen(listener, 8);
+  EXPECT_EQ(askAt(""), vesk::unreachable());
+  if (bound) {
+    EXPECT_LT(::accept(listener, nullptr, nullptr), 0);
+  }
+  ::close(listener);
+}
+
+TEST(Ask, AHostThatHangsUpMidRequestIsAFailedWrite) {
+  ::signal(SIGPIPE, SIG_DFL);  // a SIGPIPE would end this test binary
+  Host host([](int fd, Host&) { ::shutdown(fd, SHUT_RDWR); });
+  json large = {{"op", "send"}, {"from", "me"}, {"message", std::string(4 << 20, 'm')}};
+  EXPECT_EQ(askAt(host.path(), large), vesk::unreachable());
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+TEST(Ask, ConcurrentExchangesEachGetTheirOwnReply) {
+  Host host([](int fd, Host& h) {
+    std::string request = line(fd);
+    h.record(request);
+    h.await(2);  // both connections are open at once before either is answered
+    say(fd, json{{"ok", true}, {"text", json::parse(request)["chat"]}}.dump() + "\n");
+  });
+  vesk::socketPath = host.path();
+  json first, second;
+  std::thread one([&] { first = vesk::ask({{"op", "read"}, {"chat", "one"}}); });
+  std::thread two([&] { second = vesk::ask({{"op", "read"}, {"chat", "two"}}); });
+  one.join();
+  two.join();
+  EXPECT_EQ(first["text"], "one");
+  EXPECT_EQ(second["text"], "two");
+}

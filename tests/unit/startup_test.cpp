@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "front/startup.h"
+
+TEST(Option, TakesTheElementAfterTheFirstWholeMatch) {
+  using Args = std::vector<std::string>;
+  struct Case {
+    Args args;
+    std::optional<std::string> chat;
+  } cases[] = {
+      {{"prog"}, std::nullopt},
+      {{"prog", "--chat", "A"}, "A"},
+      {{"prog", "--chat", "A", "--chat", "B"}, "A"},
+      {{"prog", "--chat"}, std::nullopt},
+      {{"prog", "--chat", ""}, ""},
+      {{"prog", "--chat", "--other"}, "--other"},
+      {{"prog", "--chat=A"}, std::nullopt},
+      {{"prog", "--CHAT", "A"}, std::nullopt},
+      {{"prog", "x", "--chat", "A", "y"}, "A"},
+      {{"--chat", "self"}, "self"},  // the program's own path is searched too
+  };
+  for (const Case& c : cases) {
+    vesk::arguments = c.args;
+    EXPECT_EQ(vesk::option("--chat"), c.chat);
+  }
+  vesk::arguments.clear();
+}
+
+TEST(Fallback, JoinsHomeAndTheRelativePathWithOneSeparator) {
+  const std::string tail = "Library/Application Support/Vesk/bridge.sock";
+  EXPECT_EQ(vesk::fallback("/Users/me"), "/Users/me/" + tail);
+  EXPECT_EQ(vesk::fallback("/Users/me/"), "/Users/me/" + tail);
+  EXPECT_EQ(vesk::fallback("/Users/me//"), "/Users/me/" + tail);
+  EXPECT_EQ(vesk::fallback("/"), "/" + tail);
+  EXPECT_EQ(vesk::fallback(""), "");  // no home, no default path
+}
+
+TEST(Home, PrefersTheVariableAndFallsBackToTheUserDatabase) {
+  const char* saved = std::getenv("HOME");
+  std::string original = saved != nullptr ? saved : "";
+  ::setenv("HOME", "/somewhere/else", 1);
+  EXPECT_EQ(vesk::home(), "/somewhere/else");
+  // Unset or empty: the password database still names a home for the user running the tests.
+  ::unsetenv("HOME");
+  std::string database = vesk::home();
+  EXPECT_FALSE(database.empty());
+  ::setenv("HOME", "", 1);
+  EXPECT_EQ(vesk::home(), database);
+  if (saved != nullptr) ::setenv("HOME", original.c_str(), 1);
+  else ::unsetenv("HOME");
+}

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/tools.h"
+#include "front/startup.h"
+
+using nlohmann::json;
+
+TEST(Request, SendsOnlyEachToolsOwnMembersWithDefaults) {
+  vesk::chat = "me";
+  struct Case {
+    const char* name;
+    json arguments, expected;
+  } cases[] = {
+      {"vesk_list_chats", {{"chat", "x"}, {"last_n", 3}}, {{"op", "list"}, {"from", "me"}}},
+      {"vesk_send_to_chat",
+       {{"chat", "c2"}, {"message", "hi\nthere"}, {"last_n", 3}},
+       {{"op", "send"}, {"from", "me"}, {"chat", "c2"}, {"message", "hi\nthere"}}},
+      {"vesk_send_to_chat", json::object(), {{"op", "send"}, {"from", "me"}, {"chat", ""}, {"message", ""}}},
+      {"vesk_send_to_chat",
+       {{"chat", 7}, {"message", nullptr}},
+       {{"op", "send"}, {"from", "me"}, {"chat", ""}, {"message", ""}}},
+      {"vesk_read_chat",
+       {{"chat", "c3"}, {"message", "no"}},
+       {{"op", "read"}, {"from", "me"}, {"chat", "c3"}, {"last_n", 6}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name + c.arguments.dump());
+    EXPECT_EQ(vesk::request(c.name, c.arguments), c.expected);
+  }
+  vesk::chat.clear();
+}
+
+TEST(Request, LastNIsAnyWholeNumberWithinSigned64BitsElseSix) {
+  struct Case {
+    const char* given;  // JSON text of the argument
+    std::int64_t sent;
+  } cases[] = {
+      {"3", 3},       {"3.0", 3},      {"50", 50},   {"0", 0},          {"-3", -3},   {"4.0", 4},
+      {"2.5", 6},     {"\"4\"", 6},    {"true", 6},  {"null", 6},       {"[4]", 6},   {"1e300", 6},
+      {"9223372036854775807", INT64_MAX},            {"-9223372036854775808", INT64_MIN},
+      {"9223372036854775808", 6},                    {"18446744073709551615", 6},
+      {"9.3e18", 6},  {"-0.0", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.given);
+    json arguments = {{"chat", "c"}, {"last_n", json::parse(c.given)}};
+    json sent = vesk::request("vesk_read_chat", arguments).value()["last_n"];
+    EXPECT_TRUE(sent.is_number_integer());
+    EXPECT_EQ(sent.get<std::int64_t>(), c.sent);
+  }
+}
+
+TEST(Request, NoRequestForANameThatIsNoTool) {
+  for (const char* name : {"", "VESK_LIST_CHATS", " vesk_list_chats", "vesk_list_chats ", "vesk_list"}) {
+    EXPECT_FALSE(vesk::request(name, json::object()).has_value()) << name;
+  }
+}
+
+TEST(Result, ShowsTheHostsTextOrAFixedOne) {
+  auto shaped = [](const char* text, bool isError) {
+    return json{{"content", {{{"type", "text"}, {"text", text}}}}, {"isError", isError}};
+  };
+  struct Case {
+    const char* reply;
+    json expected;
+  } cases[] = {
+      {R"({"ok":true,"text":"3 chats"})", shaped("3 chats", false)},
+      {R"({"ok":true,"text":""})", shaped("", false)},
+      {R"({"ok":true})", shaped("Done.", false)},
+      {R"({"ok":true,"text":5,"error":"x"})", shaped("Done.", false)},
+      {R"({"ok":false,"error":"No such chat."})", shaped("No such chat.", true)},
+      {R"({"ok":false,"error":""})", shaped("", true)},
+      {R"({"ok":false,"text":"shown?"})", shaped("Vesk said no.", true)},
+      {R"({"error":"no ok at all"})", shaped("no ok at all", true)},
+      {R"({})", shaped("Vesk said no.", true)},
+      {R"({"ok":1,"text":"one is not true"})", shaped("Vesk said no.", true)},
+      {R"({"ok":"true","error":"e"})", shaped("e", true)},
+      {R"({"ok":null})", shaped("Vesk said no.", true)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    EXPECT_EQ(vesk::result(json::parse(c.reply)), c.expected);
+  }
+}
