@@ -16,7 +16,10 @@ using Environment = std::map<std::string, std::optional<std::string>>;
 
 class Connector {
  public:
-  explicit Connector(std::vector<std::string> args = {}, Environment changes = {});
+  // `launcher`, when given, is a command that the connector's own command line is appended to,
+  // such as a shell that sets a resource limit and then runs it.
+  explicit Connector(std::vector<std::string> args = {}, Environment changes = {},
+                     std::vector<std::string> launcher = {});
   ~Connector();  // kills a child that is still running
 
   void send(std::string_view bytes);         // raw bytes to its standard input
