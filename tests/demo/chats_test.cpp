@@ -37,6 +37,13 @@ TEST(Chats, LoadsAFile) {
   EXPECT_TRUE((*chats)[1].messages.empty());
 }
 
+TEST(Chats, LoadsTheExampleFile) {
+  std::string problem;
+  auto chats = demo::load(EXAMPLE_CHATS, problem);
+  ASSERT_TRUE(chats) << problem;
+  EXPECT_EQ(chats->size(), 2u);
+}
+
 TEST(Chats, RefusesAFileItCannotUse) {
   const std::string chat = R"("id":"a","name":"A","agent":"Claude","folder":"/a")";
   struct Case {
