@@ -65,7 +65,7 @@ json Room::answer(const std::string& line) {
 
 std::deque<Message> Room::messages(const std::string& id) {
   std::lock_guard<std::mutex> hold(lock);
-  Chat* chat = find(id);
+  Chat* chat = named(id);
   return chat != nullptr ? chat->messages : std::deque<Message>{};
 }
 
@@ -82,9 +82,9 @@ json Room::listing(const std::string& from) {
 json Room::delivery(const std::string& from, const json& request) {
   std::string to = member(request, "chat");
   std::string message = member(request, "message");
-  Chat* target = find(to);
+  Chat* target = named(to);
   if (target == nullptr) return refused(unknown(to));
-  Chat* sender = find(from);
+  Chat* sender = named(from);
   // The message arrives labelled with the sending chat's name, so a sender we do not know has none.
   if (sender == nullptr) return refused("The sending chat " + inQuotes(from) + " is not open in Vesk, so its message cannot be labelled.");
   if (sender == target) return refused("That is this chat itself; send to another chat's id.");
@@ -107,7 +107,7 @@ json Room::delivery(const std::string& from, const json& request) {
 
 json Room::history(const json& request) {
   std::string id = member(request, "chat");
-  Chat* chat = find(id);
+  Chat* chat = named(id);
   if (chat == nullptr) return refused(unknown(id));
   std::optional<long long> wanted = count(request);
   if (!wanted || *wanted < 1 || *wanted > mostRead) {
@@ -123,7 +123,7 @@ json Room::history(const json& request) {
   return done(text);
 }
 
-Chat* Room::find(const std::string& id) {
+Chat* Room::named(const std::string& id) {
   for (Chat& chat : chats) {
     if (chat.id == id) return &chat;
   }

@@ -35,7 +35,7 @@ class Room {
   nlohmann::json listing(const std::string& from);
   nlohmann::json delivery(const std::string& from, const nlohmann::json& request);
   nlohmann::json history(const nlohmann::json& request);
-  Chat* find(const std::string& id);
+  Chat* named(const std::string& id);
 
   std::mutex lock;  // guards `chats`
   std::vector<Chat> chats;

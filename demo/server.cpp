@@ -58,7 +58,7 @@ bool listening(const sockaddr_un& where) {
 }
 
 // Removes a socket file that nobody listens on; false, with `problem` set, for anything else there.
-bool clear(const std::string& path, const sockaddr_un& where, std::string& problem) {
+bool sweep(const std::string& path, const sockaddr_un& where, std::string& problem) {
   struct stat status;
   if (::lstat(path.c_str(), &status) != 0) return true;  // gone meanwhile: nothing to clear
   if (!S_ISSOCK(status.st_mode)) {
@@ -84,7 +84,7 @@ bool bound(int fd, const std::string& path, const sockaddr_un& where, std::strin
     problem = reason("cannot listen on " + path);
     return false;
   }
-  if (!clear(path, where, problem)) return false;
+  if (!sweep(path, where, problem)) return false;
   if (::bind(fd, target, sizeof where) == 0) return true;
   problem = reason("cannot listen on " + path);
   return false;
