@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test try clean
+.PHONY: all build test try demo clean
 
 all: build
 
@@ -23,6 +23,10 @@ try: build
 	  '{"jsonrpc":"2.0","id":2,"method":"tools/list"}' \
 	  '{"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"vesk_list_chats"}}' \
 	| VESK_BRIDGE_SOCKET=/nonexistent/bridge.sock $(BUILD)/vesk-connector --chat demo
+
+# The quick start: the demo host and the connector in one short scripted session, printed.
+demo: build
+	@python3 demo/session.py --connector $(BUILD)/vesk-connector --host $(BUILD)/demo/vesk-demo-host
 
 clean:
 	rm -rf $(BUILD)
