@@ -32,6 +32,14 @@ std::optional<std::string> serialised(const nlohmann::json& value) {
   }
 }
 
+// The id as dump() writes it. Integers, the usual ids, are written directly: setting up the JSON
+// writer costs more than the digits.
+std::optional<std::string> identifier(const nlohmann::json& id) {
+  if (id.is_number_unsigned()) return std::to_string(id.get<std::uint64_t>());
+  if (id.is_number_integer()) return std::to_string(id.get<std::int64_t>());
+  return serialised(id);
+}
+
 }  // namespace
 
 void emit(std::string_view line) {
@@ -52,7 +60,7 @@ void output(const nlohmann::json& message) {
 std::string envelope(const nlohmann::json& id, std::string_view result) {
   // Spliced by hand rather than built as an object and dumped: the envelope costs more than most
   // results. The members come in the order dump() gives them, sorted by name.
-  std::optional<std::string> written = serialised(id);
+  std::optional<std::string> written = identifier(id);
   if (!written) return "";
   std::string line = "{\"id\":";
   line.reserve(line.size() + written->size() + result.size() + 32);
