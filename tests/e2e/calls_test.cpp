@@ -184,3 +184,16 @@ TEST(Calls, EndOfInputWaitsForEveryCallInFlight) {
   }
   EXPECT_EQ(answered.size(), static_cast<std::size_t>(calls));
 }
+
+TEST(Calls, AnIdAsDeepAsTheReaderAllowsComesBackFromAWorker) {
+  // Workers run on small stacks, and writing an id back copies and dumps it one level at a time.
+  // With the message object around it, 511 nested arrays are the deepest id a request can carry.
+  json id = 1;
+  for (int level = 0; level < 511; ++level) id = json::array({std::move(id)});
+  Host host(Host::replying("{\"ok\":true,\"text\":\"deep\"}\n"));
+  std::vector<json> replies = answers({callLine(id, {{"name", "vesk_list_chats"}}),
+                                       callLine(id, {{"name", "no_such_tool"}})},
+                                      host.path());
+  ASSERT_EQ(replies.size(), 2u);
+  for (const json& reply : replies) EXPECT_EQ(reply["id"], id);
+}
