@@ -3,7 +3,7 @@
 # apt-get itself; otherwise it prints the command to run and fails.
 set -eu
 
-packages="cmake make g++ nlohmann-json3-dev libgtest-dev libgmock-dev $*"
+packages="cmake make g++ nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev $*"
 
 missing=""
 for package in $packages; do
