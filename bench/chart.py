@@ -14,12 +14,12 @@ BARS = [
     ("1,000 calls at 500 ms", "wide", "wall_s", False, 1.15),
 ]
 
-WIDTH, LEFT, ROW, TOP = 640, 200, 34, 40
+WIDTH, LEFT, RIGHT, ROW, TOP = 720, 200, 150, 34, 40
 
 
 def chart(results):
     scale_max = 4.0
-    x = lambda cost: LEFT + (WIDTH - LEFT - 20) * min(cost, scale_max) / scale_max
+    x = lambda cost: LEFT + (WIDTH - LEFT - RIGHT) * min(cost, scale_max) / scale_max
     height = TOP + ROW * len(BARS) + 30
     parts = [
         f'<svg xmlns="http://www.w3.org/2000/svg" width="{WIDTH}" height="{height}" '
@@ -44,7 +44,7 @@ def chart(results):
             f'<rect x="{LEFT}" y="{y + 3}" width="{x(cost) - LEFT:.1f}" height="16" fill="{colour}"/>',
             f'<line x1="{x(goal):.1f}" x2="{x(goal):.1f}" y1="{y}" y2="{y + 22}" stroke="black" '
             'stroke-width="2"/>',
-            f'<text x="{x(cost) + 4:.1f}" y="{y + 15}">{cost:.2f}x</text>',
+            f'<text x="{WIDTH - RIGHT + 12}" y="{y + 15}">{cost:.2f}x (goal {goal:.2f}x)</text>',
         ]
     parts.append("</svg>")
     return "\n".join(parts) + "\n"

@@ -245,21 +245,45 @@ def pipelined(subject, method, count, shape):
     return {"per_s": count / took}
 
 
-def sequential(subject, host, count):
-    """One tool call at a time: each written only once the previous one has been answered."""
-    process = subject.start(host.path)
-    times = []
-    for i in range(1, count + 1):
-        line = tool_call(i)
+def unread(subject, method, count):
+    """`count` requests from a file, answers to /dev/null: the program's own rate, with no reader
+    on the other end to wait for. Spawn to exit, so start-up is counted too."""
+    with tempfile.TemporaryFile() as requests:
+        requests.write(b"".join(request(i, method) for i in range(1, count + 1)))
+        requests.seek(0)
         begin = time.perf_counter()
-        process.send(line)
-        answer = process.lines(1)
-        times.append(process.arrived - begin)
-        check(answer, i, 1, read_result)
-    process.finish()
-    host.served(count)
-    times.sort()
-    return {"median_us": 1e6 * statistics.median(times), "p90_us": 1e6 * times[int(0.9 * len(times))]}
+        done = subprocess.run(subject.argv, stdin=requests, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+        took = time.perf_counter() - begin
+    if done.returncode != 0:
+        raise Failure(f"exit {done.returncode}")
+    return {"per_s": count / took}
+
+
+def sequential(connector, floor, host, count):
+    """One tool call at a time, each written only once the previous one has been answered; the
+    floor and the connector take turns call by call, so both see the same moments of a busy
+    machine. Medians and p90 of each, and the ratio of the medians."""
+    programs = {"floor": floor.start(host.path), "connector": connector.start(host.path)}
+    times = {"floor": [], "connector": []}
+    for i in range(1, count + 1):
+        for name, process in programs.items():
+            begin = time.perf_counter()
+            process.send(tool_call(i))
+            answer = process.lines(1)
+            times[name].append(process.arrived - begin)
+            check(answer, i, 1, read_result)
+    for process in programs.values():
+        process.finish()
+    host.served(2 * count)
+    result = {"connector": {}, "floor": {}, "ratio": {}}
+    for name, taken in times.items():
+        taken.sort()
+        result[name] = {"median_us": 1e6 * statistics.median(taken),
+                        "p90_us": 1e6 * taken[int(0.9 * len(taken))]}
+    for key in result["floor"]:
+        result["ratio"][key] = result["connector"][key] / result["floor"][key]
+    return result
 
 
 def calls(subject, host, count):
@@ -324,7 +348,8 @@ def benchmark(build, count, program):
                 "cold": cold_starts(connector, responder, 30 * count),
                 "ping": rounds(count, lambda s: pipelined(s, "ping", 20000, empty), connector, responder),
                 "list": rounds(count, lambda s: pipelined(s, "tools/list", 5000, catalogue), connector, listing),
-                "latency": rounds(count, lambda s: sequential(s, fast, 2000), connector, bridge),
+                "list_alone": rounds(count, lambda s: unread(s, "tools/list", 20000), connector, listing),
+                "latency": sequential(connector, bridge, fast, 2000 * count),
                 "calls": rounds(count, lambda s: calls(s, fast, 10000), connector, bridge),
                 "wide": rounds(count, lambda s: calls(s, slow, 1000), connector, bridge),
             }
@@ -342,6 +367,7 @@ ROWS = [
     ("ping, 20,000 pipelined", "ping", "per_s", "/s", 1, ">= 0.30x floor", lambda v, r: r >= 0.3),
     ("tools/list, 5,000 pipelined", "list", "per_s", "/s", 1, ">= 150,000/s",
      lambda v, r: v >= 150000),
+    ("  the same, 20,000 into /dev/null", "list_alone", "per_s", "/s", 1, "", None),
     ("tool call, sequential, median", "latency", "median_us", "us", 1, "<= 1.25x floor",
      lambda v, r: r <= 1.25),
     ("tool call, sequential, p90", "latency", "p90_us", "us", 1, "", None),
