@@ -11,6 +11,7 @@ import argparse
 import fcntl
 import json
 import os
+import select
 import statistics
 import subprocess
 import sys
@@ -20,6 +21,7 @@ import time
 
 from chart import chart
 
+SILENCE = 20  # seconds without output after which a program is taken to have dropped a request
 TOOL_NAMES = ["vesk_list_chats", "vesk_send_to_chat", "vesk_read_chat"]
 
 
@@ -57,6 +59,9 @@ class Process:
         got = self.pending.count(b"\n")
         chunks = [self.pending]
         while got < count:
+            # A program that leaves a request unanswered fails the run rather than hang it.
+            if not select.select([self.stdout], [], [], SILENCE)[0]:
+                raise Failure(f"no answer for {SILENCE} s after {got} of {count} answers")
             chunk = os.read(self.stdout, 1 << 20)
             if not chunk:
                 raise Failure(f"output ended after {got} of {count} answers")
