@@ -3,8 +3,8 @@
 # apt-get itself; otherwise it prints the command to run and fails.
 set -eu
 
-# python3 runs the quick start.
-packages="cmake make g++ nlohmann-json3-dev libgtest-dev libgmock-dev python3 $*"
+# python3 runs the quick start and the benchmarks.
+packages="cmake make g++ nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev python3 $*"
 
 missing=""
 for package in $packages; do

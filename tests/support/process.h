@@ -32,6 +32,7 @@ class Connector {
   int drain();  // the same, for a child whose input is closed already
   const std::string& rest() const { return remainder; }  // output read by finish()
   std::string errors() const;                            // all it wrote to standard error
+  pid_t process() const { return pid; }                  // the child's id, while it runs
 
  private:
   pid_t pid = -1;
