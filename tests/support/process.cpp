@@ -43,7 +43,7 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 
 }  // namespace
 
-Connector::Connector(std::vector<std::string> args, Environment changes) {
+Connector::Connector(std::vector<std::string> args, const Environment& changes) {
   char name[] = "/tmp/vesk-stderr-XXXXXX";
   int errors = ::mkstemp(name);
   errorFile = name;
@@ -148,8 +148,8 @@ std::string Connector::errors() const {
   return text.str();
 }
 
-std::string run(const std::vector<std::string>& lines, std::vector<std::string> args, Environment changes) {
-  Connector connector(std::move(args), std::move(changes));
+std::string run(const std::vector<std::string>& lines, std::vector<std::string> args, const Environment& changes) {
+  Connector connector(std::move(args), changes);
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
   // Written from a thread of its own, so that a large input cannot block on unread output.

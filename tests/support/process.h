@@ -16,7 +16,7 @@ using Environment = std::map<std::string, std::optional<std::string>>;
 
 class Connector {
  public:
-  explicit Connector(std::vector<std::string> args = {}, Environment changes = {});
+  explicit Connector(std::vector<std::string> args = {}, const Environment& changes = {});
   ~Connector();  // kills a child that is still running
 
   void send(std::string_view bytes);         // raw bytes to its standard input
@@ -29,6 +29,7 @@ class Connector {
   int drain();  // the same, for a child whose input is closed already
   const std::string& rest() const { return remainder; }  // output read by finish()
   std::string errors() const;                            // all it wrote to standard error
+  pid_t process() const { return pid; }                  // the child's id, while it runs
 
  private:
   pid_t pid = -1;
@@ -39,7 +40,7 @@ class Connector {
 // Runs the connector over `lines` (each sent with an LF) and returns everything it wrote to
 // standard output. Expects exit status 0 and an empty standard error, as every run must have.
 std::string run(const std::vector<std::string>& lines, std::vector<std::string> args = {},
-                Environment changes = {});
+                const Environment& changes = {});
 
 // The lines of `text`, each without its LF.
 std::vector<std::string> split(const std::string& text);
