@@ -84,7 +84,9 @@ void call(const json& id, const json& params) {
 void handover(const json& id, const json& params) {
   // Entered here, on the main thread, so the wait at end of input cannot miss this call.
   running.enter();
-  calls.submit([id, params]() mutable {
+  // Copied into members of their own type: a plain [id, params] would copy the references' const,
+  // and the moves below would copy again, leaving the captures alive past leave().
+  calls.submit([id = json(id), params = json(params)]() mutable {
     {
       // The copies die before leave(): after it the process may already be ending.
       json ownId = std::move(id), ownParams = std::move(params);
