@@ -31,3 +31,33 @@ bench:
 
 clean:
 	rm -rf $(BUILD)
+
+# Hardening: the whole suite again under sanitizers, then the static checks. Each build has a folder
+# of its own. A sanitizer report fails the run: in the test binary it ends the test with an error
+# status, and in the connector it lands on standard error, which every end-to-end test checks.
+.PHONY: asan tsan lint
+SANITIZER_OPTIONS = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+asan: SANITIZER = address
+tsan: SANITIZER = thread
+asan tsan:
+	@sh tools/deps.sh
+	@cmake -S . -B build-$@ -DVESK_SANITIZE=$(SANITIZER) -DVESK_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
+	@cmake --build build-$@ -j $(JOBS)
+	@$(SANITIZER_OPTIONS) ctest --test-dir build-$@ -j $(JOBS) --output-on-failure
+
+# clang++ builds everything under the same -Werror and runs the suite; clang-tidy (.clang-tidy)
+# then reads src/ through that build's compile commands, and cppcheck reads src/ and tests/.
+lint:
+	@sh tools/deps.sh clang-14 clang-tidy-14 cppcheck
+	@cmake -S . -B build-clang -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+	@cmake --build build-clang -j $(JOBS)
+	@ctest --test-dir build-clang -j $(JOBS) --output-on-failure
+	@find src -name '*.cpp' | xargs -P $(JOBS) -n 1 clang-tidy-14 -p build-clang --quiet
+	@cppcheck --std=c++20 --language=c++ -I src --inline-suppr --quiet --error-exitcode=1 \
+	  --enable=warning,style,performance,portability src
+	@cppcheck --std=c++20 --language=c++ -I src -I tests --inline-suppr --quiet --error-exitcode=1 \
+	  --enable=warning,performance,portability tests

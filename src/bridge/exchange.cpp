@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "bridge/platform.h"
 #include "front/startup.h"
 #include "front/text.h"
 
@@ -20,20 +21,12 @@ constexpr std::size_t readSize = 65536;
 constexpr std::size_t replyCap = 4000000;  // decimal, not 4 MiB
 constexpr time_t patience = 660;           // seconds, for each single read and each write
 
-#ifdef MSG_NOSIGNAL
-// MSG_NOSIGNAL: a host that hangs up mid-write must give us an error, not a SIGPIPE that ends the
-// process. Where the flag does not exist, the socket option SO_NOSIGPIPE does the same.
-constexpr int sendFlags = MSG_NOSIGNAL;
-#else
-constexpr int sendFlags = 0;
-#endif
-
 // Fills `address` for `path`; false when the path cannot be used as it is. An empty path is refused
 // too: on Linux an empty sun_path would name the abstract namespace, not a file.
 bool locate(const std::string& path, sockaddr_un& address) {
   std::memset(&address, 0, sizeof address);
   address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof address.sun_path) return false;  // never cut short
+  if (path.empty() || path.size() > platform::longestPath) return false;  // never cut short
   std::memcpy(address.sun_path, path.data(), path.size());
   return true;
 }
@@ -44,16 +37,14 @@ void configure(int fd) {
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   // A host that accepts and never reads must not hold a large request, and the exit, forever.
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-#ifdef SO_NOSIGPIPE
-  int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
-#endif
+  // A host that hangs up mid-write must give us an error, not a SIGPIPE that ends the process.
+  platform::nosignal(fd);
 }
 
 // Sends the whole frame; false on any failure, an interrupted or timed-out send included.
 bool transmit(int fd, std::string_view frame) {
   while (!frame.empty()) {
-    ssize_t n = ::send(fd, frame.data(), frame.size(), sendFlags);
+    ssize_t n = ::send(fd, frame.data(), frame.size(), platform::sendFlags);
     if (n <= 0) return false;  // host gone, or out of time: not retried
     frame.remove_prefix(static_cast<std::size_t>(n));
   }

@@ -22,20 +22,20 @@ std::string text(const json& object, const char* key) {
 
 // `last_n` when it is a whole number within signed 64 bits (3 and 3.0 alike), else 6.
 std::int64_t count(const json& arguments) {
-  constexpr std::int64_t fallback = 6;
+  constexpr std::int64_t unset = 6;
   auto found = arguments.find("last_n");
-  if (found == arguments.end()) return fallback;
+  if (found == arguments.end()) return unset;
   if (found->is_number_unsigned()) {
     auto value = found->get<std::uint64_t>();
-    return value <= INT64_MAX ? static_cast<std::int64_t>(value) : fallback;
+    return value <= INT64_MAX ? static_cast<std::int64_t>(value) : unset;
   }
   if (found->is_number_integer()) return found->get<std::int64_t>();
-  if (!found->is_number_float()) return fallback;
+  if (!found->is_number_float()) return unset;
   double value = found->get<double>();
   // -2^63 is exact as a double, and so is 2^63, the first value past the range.
   bool whole = std::isfinite(value) && std::trunc(value) == value;
   bool inside = value >= -9223372036854775808.0 && value < 9223372036854775808.0;
-  return whole && inside ? static_cast<std::int64_t>(value) : fallback;
+  return whole && inside ? static_cast<std::int64_t>(value) : unset;
 }
 
 }  // namespace
@@ -75,8 +75,8 @@ void call(const json& id, const json& params) {
   std::string name = text(params, "name");
   static const json none = json::object();
   auto given = params.find("arguments");
-  const json& arguments = given != params.end() && given->is_object() ? *given : none;
-  std::optional<json> bridge = request(name, arguments);
+  const json& toolArguments = given != params.end() && given->is_object() ? *given : none;
+  std::optional<json> bridge = request(name, toolArguments);
   if (!bridge) return failure(id, -32602, "Unknown tool: " + name);
   reply(id, result(ask(*bridge)));
 }
@@ -84,7 +84,9 @@ void call(const json& id, const json& params) {
 void handover(const json& id, const json& params) {
   // Entered here, on the main thread, so the wait at end of input cannot miss this call.
   running.enter();
-  calls.submit([id, params]() mutable {
+  // Copied into members of their own type: a plain [id, params] would copy the references' const,
+  // and the moves below would copy again, leaving the captures alive past leave().
+  calls.submit([id = json(id), params = json(params)]() mutable {
     {
       // The copies die before leave(): after it the process may already be ending.
       json ownId = std::move(id), ownParams = std::move(params);

@@ -84,7 +84,10 @@ std::string repair(std::string_view bytes) {
 }
 
 nlohmann::json parse(std::string_view text) {
-  if (depth(text) > deepest) return nlohmann::json(nlohmann::json::value_t::discarded);
+  // A raw NUL never belongs in a JSON text (inside a string it must be escaped), but the reader
+  // takes it for the end of its input and would accept whatever follows it unread.
+  bool nul = text.find('\0') != std::string_view::npos;
+  if (nul || depth(text) > deepest) return nlohmann::json(nlohmann::json::value_t::discarded);
   // No callback, no exceptions: a failure comes back as a discarded value.
   return nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
 }

@@ -38,10 +38,9 @@ json toolResult(const json& id, const std::string& text, bool isError) {
 // The answers to `lines`, parsed, from a connector whose host is `host`.
 std::vector<json> answers(const std::vector<std::string>& lines, const std::string& socket,
                           std::vector<std::string> args = {}) {
+  std::string out = run(lines, std::move(args), {{"VESK_BRIDGE_SOCKET", socket}});
   std::vector<json> parsed;
-  for (const std::string& text : split(run(lines, std::move(args), {{"VESK_BRIDGE_SOCKET", socket}}))) {
-    parsed.push_back(json::parse(text));
-  }
+  for (const std::string& text : split(out)) parsed.push_back(json::parse(text));
   return parsed;
 }
 

@@ -43,7 +43,8 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 
 }  // namespace
 
-Connector::Connector(std::vector<std::string> args, Environment changes, std::vector<std::string> launcher) {
+Connector::Connector(std::vector<std::string> args, const Environment& changes,
+                     std::vector<std::string> launcher) {
   char name[] = "/tmp/vesk-stderr-XXXXXX";
   int errors = ::mkstemp(name);
   errorFile = name;
@@ -158,8 +159,8 @@ std::string Connector::errors() const {
   return text.str();
 }
 
-std::string run(const std::vector<std::string>& lines, std::vector<std::string> args, Environment changes) {
-  Connector connector(std::move(args), std::move(changes));
+std::string run(const std::vector<std::string>& lines, std::vector<std::string> args, const Environment& changes) {
+  Connector connector(std::move(args), changes);
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
   // Written from a thread of its own, so that a large input cannot block on unread output.

@@ -18,7 +18,7 @@ class Connector {
  public:
   // `launcher`, when given, is a command that the connector's own command line is appended to,
   // such as a shell that sets a resource limit and then runs it.
-  explicit Connector(std::vector<std::string> args = {}, Environment changes = {},
+  explicit Connector(std::vector<std::string> args = {}, const Environment& changes = {},
                      std::vector<std::string> launcher = {});
   ~Connector();  // kills a child that is still running
 
@@ -43,7 +43,7 @@ class Connector {
 // Runs the connector over `lines` (each sent with an LF) and returns everything it wrote to
 // standard output. Expects exit status 0 and an empty standard error, as every run must have.
 std::string run(const std::vector<std::string>& lines, std::vector<std::string> args = {},
-                Environment changes = {});
+                const Environment& changes = {});
 
 // The lines of `text`, each without its LF.
 std::vector<std::string> split(const std::string& text);

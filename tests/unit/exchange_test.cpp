@@ -42,6 +42,8 @@ TEST(Answer, OnlyExactlyOneJsonObjectCounts) {
     SCOPED_TRACE(bytes);
     EXPECT_EQ(vesk::answer(bytes), vesk::silent());
   }
+  // The reader would stop at a raw NUL and take the object before it for the whole reply.
+  EXPECT_EQ(vesk::answer(std::string("{\"ok\":true}\0{\"ok\":false}\n", 25)), vesk::silent());
   EXPECT_EQ(vesk::silent().dump(), "{\"error\":\"Vesk didn\xE2\x80\x99t answer in time.\",\"ok\":false}");
   EXPECT_EQ(vesk::unreachable()["error"].get<std::string>().size(), 69u);
 }

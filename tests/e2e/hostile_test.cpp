@@ -1,0 +1,293 @@
+// Clients that misbehave, end to end through the built connector: whatever arrives, it answers what
+// it must, drops the rest, keeps serving and writes nothing but protocol lines.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/build.h"
+#include "support/host.h"
+#include "support/process.h"
+#include "support/switchboard.h"
+
+using nlohmann::json;
+using testing_support::Connector;
+using testing_support::Folder;
+using testing_support::Gate;
+using testing_support::Host;
+using testing_support::run;
+using testing_support::say;
+using testing_support::split;
+using testing_support::Switchboard;
+
+namespace {
+
+// Megabytes per long line: fewer under sanitizers, whose runtimes slow every byte down many times
+// over; still many times the reader's 64 kB chunk.
+const std::size_t mega = (testing_support::sanitized ? 1 : 4) << 20;
+
+const std::string ping = R"({"id":"after","method":"ping"})";
+const json pong = {{"jsonrpc", "2.0"}, {"id", "after"}, {"result", json::object()}};
+
+std::string callLine(const json& id, const json& params) {
+  return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}, {"params", params}}.dump();
+}
+
+json success(const json& id, const json& result) {
+  return {{"jsonrpc", "2.0"}, {"id", id}, {"result", result}};
+}
+
+json error(const json& id, int code, const std::string& message) {
+  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}};
+}
+
+json toolResult(const json& id, const std::string& text) {
+  return success(id, {{"content", {{{"type", "text"}, {"text", text}}}}, {"isError", false}});
+}
+
+// Every answer in `out`, parsed; each line must be one whole JSON object.
+std::vector<json> parsed(const std::string& out) {
+  std::vector<json> answers;
+  for (const std::string& line : split(out)) answers.push_back(json::parse(line));
+  return answers;
+}
+
+// `bytes` random bytes, the same on every run.
+std::string garbage(std::size_t bytes, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string text(bytes, '\0');
+  for (char& c : text) c = static_cast<char>(random() & 0xFF);
+  return text;
+}
+
+std::string repeated(const std::string& piece, std::size_t times) {
+  std::string text;
+  text.reserve(piece.size() * times);
+  for (std::size_t i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
+// `levels` nested arrays, balanced.
+std::string arrays(std::size_t levels) {
+  return std::string(levels, '[') + std::string(levels, ']');
+}
+
+// The host's answer: success, with the request line it received (less its LF) as the text.
+std::string mirror(const std::string& request) {
+  return json{{"ok", true}, {"text", request.substr(0, request.size() - 1)}}.dump() + "\n";
+}
+
+}  // namespace
+
+TEST(HostileClient, GarbageOfAnySizeIsDroppedAndTheNextLineServed) {
+  const std::string letters(4 * mega, 'x');
+  const std::string junk = garbage(4 * mega, 7);  // its LFs cut it into thousands of lines
+  for (const std::string& line : {letters, junk, std::string(1, '\0'), std::string("\x1b[2J\x07\x08"),
+                                  std::string("{\"id\":1,\"method\":\"pi\0ng\"}", 25),
+                                  std::string("{\"id\":1,\"method\":\"ping\"}\0", 25),
+                                  std::string("\0{\"id\":1,\"method\":\"ping\"}", 25),
+                                  std::string("{\"id\":1,\"method\":\"ping\",\"x\":1e400}")}) {
+    SCOPED_TRACE(line.substr(0, 40));
+    EXPECT_EQ(parsed(run({line, ping})), std::vector<json>{pong});
+  }
+}
+
+TEST(HostileClient, RequestsOfManyMegabytesAreServedWhole) {
+  const std::string big(2 * mega, 'i');
+  const std::string broken = repeated("\xFF", mega);
+  const std::string replaced = repeated("\xEF\xBF\xBD", mega);  // one U+FFFD a byte
+  struct Case {
+    const char* name;
+    std::string line;
+    json expected;
+  } cases[] = {
+      {"a long id", R"({"id":")" + big + R"(","method":"ping"})", success(big, json::object())},
+      {"megabytes of invalid UTF-8 in the method", R"({"id":1,"method":")" + broken + "\"}",
+       error(1, -32601, "Method not found: " + replaced)},
+      {"a long params object", R"({"id":2,"method":"ping","params":{"pad":")" + big + "\"}}",
+       success(2, json::object())},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(parsed(run({c.line, ping})), (std::vector<json>{c.expected, pong}));
+  }
+}
+
+TEST(HostileClient, NestingPastTheBoundIsDroppedHoweverDeep) {
+  const std::size_t million = 1000000;
+  struct Case {
+    const char* name;
+    std::string line;
+    bool served;
+  } cases[] = {
+      {"a million arrays in the id", R"({"method":"ping","id":)" + arrays(million) + "}", false},
+      {"a million objects in params",
+       R"({"id":1,"method":"ping","params":)" + repeated(R"({"a":)", million) + std::string(million, '}') + "}",
+       false},
+      {"a million brackets never closed", R"({"id":1,"method":"ping","params":)" + std::string(million, '['),
+       false},
+      {"a million brackets inside a string", R"({"method":"ping","id":")" + arrays(million) + "\"}", true},
+      {"512 levels in all", R"({"method":"ping","id":)" + arrays(511) + "}", true},
+      {"513 levels in all", R"({"method":"ping","id":)" + arrays(512) + "}", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<json> answers = parsed(run({c.line, ping}));
+    ASSERT_EQ(answers.size(), c.served ? 2u : 1u);
+    if (c.served) {
+      EXPECT_EQ(answers[0], success(json::parse(c.line)["id"], json::object()));
+    }
+    EXPECT_EQ(answers.back(), pong);
+  }
+}
+
+TEST(HostileClient, EveryJsonTypeInEveryMemberGetsItsAnswerOrDefault) {
+  const std::vector<std::string> values = {"null", "true",    "false",        "0",  "-7",
+                                           "2.5",  "1e300",   "\"\"",         "\"s\"", "[]",
+                                           "[1,\"a\"]", "{}", "{\"k\":\"v\"}"};
+  Switchboard host(mirror);
+  std::vector<std::string> lines;
+  std::map<std::string, json> expected;  // by the id's JSON text
+  auto expect = [&](const json& id, const std::string& line, const json& answer) {
+    lines.push_back(line);
+    expected[id.dump()] = answer;
+  };
+  auto bridge = [](json request) {
+    request["from"] = "me";
+    return request.dump();
+  };
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    const std::string& v = values[k];
+    json value = json::parse(v);
+    std::string given = value.is_string() ? value.get<std::string>() : "";
+    auto id = [&](const char* member) { return std::string(member) + "-" + std::to_string(k); };
+    expect(value, R"({"method":"ping","id":)" + v + "}", success(value, json::object()));
+    expect(id("method"), R"({"id":")" + id("method") + R"(","method":)" + v + "}",
+           error(id("method"), -32601, "Method not found: " + given));
+    json version = value.is_string() ? value : json("2025-06-18");
+    std::string initialize = R"({"id":")" + id("version") + R"(","method":"initialize","params":{"protocolVersion":)";
+    lines.push_back(initialize + v + "}}");
+    expected[json(id("version")).dump()] = version;  // only the version is checked
+    expect(id("params"), R"({"id":")" + id("params") + R"(","method":"tools/call","params":)" + v + "}",
+           error(id("params"), -32602, "Unknown tool: "));
+    expect(id("name"), callLine(id("name"), {{"name", value}}), error(id("name"), -32602, "Unknown tool: " + given));
+    expect(id("arguments"), callLine(id("arguments"), {{"name", "vesk_send_to_chat"}, {"arguments", value}}),
+           toolResult(id("arguments"), bridge({{"op", "send"}, {"chat", ""}, {"message", ""}})));
+    expect(id("chat"), callLine(id("chat"), {{"name", "vesk_send_to_chat"}, {"arguments", {{"chat", value}, {"message", "m"}}}}),
+           toolResult(id("chat"), bridge({{"op", "send"}, {"chat", given}, {"message", "m"}})));
+    expect(id("message"), callLine(id("message"), {{"name", "vesk_send_to_chat"}, {"arguments", {{"chat", "c"}, {"message", value}}}}),
+           toolResult(id("message"), bridge({{"op", "send"}, {"chat", "c"}, {"message", given}})));
+    json count = value.is_number_integer() ? value : json(6);
+    expect(id("last_n"), callLine(id("last_n"), {{"name", "vesk_read_chat"}, {"arguments", {{"chat", "c"}, {"last_n", value}}}}),
+           toolResult(id("last_n"), bridge({{"op", "read"}, {"chat", "c"}, {"last_n", count}})));
+  }
+  std::map<std::string, int> seen;
+  for (const json& answer : parsed(run(lines, {"--chat", "me"}, {{"VESK_BRIDGE_SOCKET", host.path()}}))) {
+    std::string key = answer["id"].dump();
+    SCOPED_TRACE(key);
+    ASSERT_TRUE(expected.count(key));
+    EXPECT_EQ(++seen[key], 1);
+    if (key.find("version") != std::string::npos) {
+      EXPECT_EQ(answer["result"]["protocolVersion"], expected[key]);
+    } else {
+      EXPECT_EQ(answer, expected[key]);
+    }
+  }
+  EXPECT_EQ(seen.size(), expected.size());
+}
+
+TEST(HostileClient, PipelinedRequestsAreAllAnsweredWhileTheClientStillWrites) {
+  // Far more answers than a pipe holds: the connector blocks on its output until the client reads,
+  // and the client reads on a thread of its own while it writes (run() does so).
+  const int count = 3000;
+  Switchboard host([](const std::string&) { return std::string("{\"ok\":true}\n"); });
+  std::vector<std::string> lines;
+  for (int i = 0; i < count; ++i) {
+    const char* methods[] = {"ping", "tools/list"};
+    lines.push_back(i % 3 == 2 ? callLine(i, {{"name", "vesk_list_chats"}})
+                               : json{{"id", i}, {"method", methods[i % 3]}}.dump());
+  }
+  std::vector<json> answers = parsed(run(lines, {}, {{"VESK_BRIDGE_SOCKET", host.path()}}));
+  ASSERT_EQ(answers.size(), static_cast<std::size_t>(count));
+  std::vector<int> mainThread;  // answered on the main thread, so in the order of their requests
+  std::map<int, int> seen;
+  for (const json& answer : answers) {
+    int id = answer["id"].get<int>();
+    ++seen[id];
+    if (id % 3 == 2) {
+      EXPECT_EQ(answer, toolResult(id, "Done."));
+    } else {
+      mainThread.push_back(id);
+      EXPECT_EQ(answer["result"].size(), id % 3 == 1 ? 1u : 0u);  // the catalogue, or ping's {}
+    }
+  }
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(count));
+  EXPECT_TRUE(std::is_sorted(mainThread.begin(), mainThread.end()));
+}
+
+TEST(HostileClient, InputMayEndAtAnyPointOfACall) {
+  const std::string call = callLine("c", {{"name", "vesk_list_chats"}});
+  const json done = toolResult("c", "Done.");
+  {
+    SCOPED_TRACE("before the host accepted the connection");
+    Folder folder;
+    std::string path = folder.path + "/bridge.sock";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    Connector connector({}, {{"VESK_BRIDGE_SOCKET", path}});
+    connector.line(call);
+    connector.hangup();
+    int fd = ::accept(listener, nullptr, nullptr);  // only now, after the input has ended
+    testing_support::line(fd);
+    say(fd, "{\"ok\":true}\n");
+    ::close(fd);
+    ::close(listener);
+    EXPECT_EQ(connector.drain(), 0);
+    EXPECT_EQ(parsed(connector.rest()), std::vector<json>{done});
+    EXPECT_EQ(connector.errors(), "");
+  }
+  {
+    SCOPED_TRACE("while the host holds the request");
+    Gate release;
+    Host host([&](int fd, Host& h) {
+      h.record(testing_support::line(fd));
+      release.wait();
+      say(fd, "{\"ok\":true}\n");
+    });
+    Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+    connector.line(call);
+    host.await(1);
+    connector.hangup();
+    release.open();
+    EXPECT_EQ(connector.drain(), 0);
+    EXPECT_EQ(parsed(connector.rest()), std::vector<json>{done});
+    EXPECT_EQ(connector.errors(), "");
+  }
+  {
+    SCOPED_TRACE("after the answer, and in the middle of the next request");
+    Host host(Host::replying("{\"ok\":true}\n"));
+    Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+    connector.line(call);
+    EXPECT_EQ(json::parse(connector.next().value_or("null")), done);
+    connector.send(call.substr(0, call.size() / 2));  // a last line cut short is no request
+    EXPECT_EQ(connector.finish(), 0);
+    EXPECT_EQ(connector.rest(), "");
+    EXPECT_EQ(connector.errors(), "");
+    EXPECT_EQ(host.connections(), 1);
+  }
+}
