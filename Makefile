@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test try clean
+.PHONY: all build test try clean fuzz
 
 all: build
 
@@ -24,5 +24,17 @@ try: build
 	  '{"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"vesk_list_chats"}}' \
 	| VESK_BRIDGE_SOCKET=/nonexistent/bridge.sock $(BUILD)/vesk-connector --chat demo
 
+# The libFuzzer targets, built with clang under AddressSanitizer and UndefinedBehaviorSanitizer in
+# their own folder, each run for SECONDS seconds (make fuzz SECONDS=3600 for a long run).
+FUZZ_BUILD ?= build-fuzz
+SECONDS ?= 60
+
+fuzz:
+	@sh tools/deps.sh clang-14 libclang-rt-14-dev
+	@cmake -S . -B $(FUZZ_BUILD) -DVESK_FUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_CXX_COMPILER=clang++-14 \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@sh fuzz/run.sh $(FUZZ_BUILD) $(SECONDS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD)
