@@ -84,7 +84,10 @@ std::string repair(std::string_view bytes) {
 }
 
 nlohmann::json parse(std::string_view text) {
-  if (depth(text) > deepest) return nlohmann::json(nlohmann::json::value_t::discarded);
+  // nlohmann's reader takes a raw NUL byte for the end of its input and ignores whatever follows,
+  // so "{}\0junk" would pass as one object. No JSON text holds a raw NUL: refuse it outright.
+  bool nul = text.find('\0') != std::string_view::npos;
+  if (nul || depth(text) > deepest) return nlohmann::json(nlohmann::json::value_t::discarded);
   // No callback, no exceptions: a failure comes back as a discarded value.
   return nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
 }

@@ -20,8 +20,8 @@ inline constexpr std::size_t deepest = 512;
 std::string repair(std::string_view bytes);
 
 // Parses `text` as exactly one strict JSON text (whitespace around it allowed). Returns a discarded
-// value (`is_discarded()`) on any syntax error, invalid UTF-8, trailing data or nesting deeper than
-// `deepest`. Never throws.
+// value (`is_discarded()`) on any syntax error, invalid UTF-8, a raw NUL byte, trailing data or
+// nesting deeper than `deepest`. Never throws.
 nlohmann::json parse(std::string_view text);
 
 }  // namespace vesk
