@@ -28,7 +28,9 @@ json reference(std::string_view bytes) {
     return true;
   };
   json parsed = json::parse(bytes.begin(), bytes.end(), measure, false);
-  bool usable = parsed.is_object() && static_cast<std::size_t>(deepest) <= vesk::deepest;
+  // nlohmann stops at a raw NUL byte as if the input ended there; strict JSON has none.
+  bool strict = bytes.find('\0') == std::string_view::npos;
+  bool usable = strict && parsed.is_object() && static_cast<std::size_t>(deepest) <= vesk::deepest;
   return usable ? parsed : vesk::silent();
 }
 

@@ -124,6 +124,8 @@ TEST(HostileHosts, BrokenTextInTheReplyIsNoAnswer) {
       {"high then no low", "{\"ok\":true,\"text\":\"\\ud800\\u0041\"}\n", toolResult(6, noAnswer, true)},
       {"pair", "{\"ok\":true,\"text\":\"\\ud83d\\ude00\"}\n", toolResult(7, "\xF0\x9F\x98\x80", false)},
       {"NUL escapes", "{\"ok\":false,\"error\":\"a\\u0000b\\u0000\"}\n", toolResult(8, std::string("a\0b\0", 4), true)},
+      {"raw NUL after the object", std::string("{\"ok\":true,\"text\":\"a\"}\0{\"ok\":false}\n", 36),
+       toolResult(9, noAnswer, true)},
   });
 }
 
