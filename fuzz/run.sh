@@ -15,6 +15,7 @@ mkdir -p "$work/artifacts"
 
 for target in $targets; do
   mkdir -p "$work/$target"
+  rm -f "$work/artifacts/$target-"*  # an input kept by an earlier run is not this run's failure
   log=$work/$target.log
   echo "fuzz-$target: ${seconds}s"
   # The first corpus folder takes the new inputs, so the seeds in the repository stay as they are.
