@@ -3,7 +3,8 @@
 # apt-get itself; otherwise it prints the command to run and fails.
 set -eu
 
-packages="cmake make g++ nlohmann-json3-dev libgtest-dev libgmock-dev $*"
+# python3 runs the quick start and the benchmarks.
+packages="cmake make g++ nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev python3 $*"
 
 missing=""
 for package in $packages; do
@@ -13,6 +14,11 @@ for package in $packages; do
     *) missing="$missing $package" ;;
   esac
 done
+# Node.js and npm run the MCP SDK's test. Any install of them will do, Debian's or another, so they
+# are looked for as commands rather than as packages.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  missing="$missing nodejs npm"
+fi
 [ -z "$missing" ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then

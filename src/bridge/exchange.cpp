@@ -77,7 +77,6 @@ std::string receive(int fd) {
 
 // Everything after connecting; the caller owns and closes `fd`.
 nlohmann::json talk(int fd, const nlohmann::json& request) {
-  configure(fd);
   std::string frame;
   try {
     frame = request.dump();
@@ -109,6 +108,9 @@ nlohmann::json ask(const nlohmann::json& request) {
   if (!locate(socketPath, address)) return unreachable();
   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0) return unreachable();
+  // Before connecting: on Linux the send time-out also bounds a connect that waits on a host
+  // whose backlog is full because it never accepts.
+  configure(fd);
   auto* target = reinterpret_cast<const sockaddr*>(&address);
   nlohmann::json reply = ::connect(fd, target, sizeof address) == 0 ? talk(fd, request) : unreachable();
   ::close(fd);

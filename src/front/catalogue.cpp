@@ -52,8 +52,16 @@ nlohmann::json catalogue() {
   return nlohmann::json::parse(literal);
 }
 
+const std::string& listing() {
+  // Serialising the whole catalogue for every request would cost more than the rest of the answer;
+  // the text is spliced into each envelope instead. The catalogue's strings are all ASCII, so the
+  // dump cannot throw.
+  static const std::string text = nlohmann::json{{"tools", tools}}.dump();
+  return text;
+}
+
 void list(const nlohmann::json& id, const nlohmann::json& /*params*/) {
-  reply(id, {{"tools", tools}});
+  emit(envelope(id, listing()));
 }
 
 }  // namespace vesk

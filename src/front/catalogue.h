@@ -2,12 +2,18 @@
 // from any thread once start-up has set `tools`.
 #pragma once
 
+#include <string>
+
 #include <nlohmann/json.hpp>
 
 namespace vesk {
 
 // The three tool descriptions, in the order the agent sees them. Built once, at start-up.
 nlohmann::json catalogue();
+
+// The "tools/list" result, `{"tools":[...]}`, as compact JSON text: serialised from `tools` once, at
+// the first call, since the catalogue never changes after start-up.
+const std::string& listing();
 
 // Answers "tools/list" with the whole catalogue; its params (a cursor among them) are ignored,
 // since there is never a further page.

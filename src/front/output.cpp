@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "front/startup.h"
@@ -22,23 +23,57 @@ void whole(std::string_view text) {
   }
 }
 
+// `value` as compact JSON text, or nothing when it holds invalid UTF-8.
+std::optional<std::string> serialised(const nlohmann::json& value) {
+  try {
+    return value.dump();
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;
+  }
+}
+
+// The id as dump() writes it. Integers, the usual ids, are written directly: setting up the JSON
+// writer costs more than the digits.
+std::optional<std::string> identifier(const nlohmann::json& id) {
+  if (id.is_number_unsigned()) return std::to_string(id.get<std::uint64_t>());
+  if (id.is_number_integer()) return std::to_string(id.get<std::int64_t>());
+  return serialised(id);
+}
+
 }  // namespace
 
-void output(const nlohmann::json& message) {
-  std::string line;
-  try {
-    // Serialise outside the lock, so a large answer holds up no other writer.
-    line = message.dump();
-  } catch (const nlohmann::json::exception&) {
-    return;  // invalid UTF-8 in a string: drop the message rather than write broken JSON
-  }
-  line += '\n';
+void emit(std::string_view line) {
+  if (line.empty()) return;
   std::lock_guard<std::mutex> hold(writeLock);
   whole(line);
 }
 
-void reply(const nlohmann::json& id, nlohmann::json result) {
-  output({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
+void output(const nlohmann::json& message) {
+  // Serialise outside the lock, so a large answer holds up no other writer. A message with invalid
+  // UTF-8 in a string is dropped rather than written as broken JSON.
+  std::optional<std::string> line = serialised(message);
+  if (!line) return;
+  *line += '\n';
+  emit(*line);
+}
+
+std::string envelope(const nlohmann::json& id, std::string_view result) {
+  // Spliced by hand rather than built as an object and dumped: the envelope costs more than most
+  // results. The members come in the order dump() gives them, sorted by name.
+  std::optional<std::string> written = identifier(id);
+  if (!written) return "";
+  std::string line = "{\"id\":";
+  line.reserve(line.size() + written->size() + result.size() + 32);
+  line += *written;
+  line += ",\"jsonrpc\":\"2.0\",\"result\":";
+  line += result;
+  line += "}\n";
+  return line;
+}
+
+void reply(const nlohmann::json& id, const nlohmann::json& result) {
+  std::optional<std::string> written = serialised(result);
+  if (written) emit(envelope(id, *written));
 }
 
 void failure(const nlohmann::json& id, std::int64_t code, const std::string& message) {

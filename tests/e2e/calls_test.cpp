@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -183,4 +184,64 @@ TEST(Calls, EndOfInputWaitsForEveryCallInFlight) {
     EXPECT_TRUE(answered.insert(id).second) << "answered twice: " << id;
   }
   EXPECT_EQ(answered.size(), static_cast<std::size_t>(calls));
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define UNDER_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define UNDER_SANITIZER 1
+#endif
+#endif
+
+TEST(Calls, NoCallIsLostWhenNoThreadCanStart) {
+#ifdef UNDER_SANITIZER
+  GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
+#endif
+  // An address-space limit half a MiB above what the idle connector maps leaves room for the heap
+  // but not for a thread's stack: every call must then run on the main thread instead of vanishing.
+  std::size_t idle = 0;
+  {
+    Connector probe;
+    probe.line(R"({"id":0,"method":"ping"})");
+    ASSERT_TRUE(probe.next().has_value());  // started up and serving: all mapped that will be
+    std::ifstream status("/proc/" + std::to_string(probe.process()) + "/status");
+    for (std::string row; std::getline(status, row);) {
+      if (row.rfind("VmSize:", 0) == 0) idle = std::stoul(row.substr(7));  // in KiB
+    }
+  }
+  ASSERT_GT(idle, 0u);
+  Host host([](int fd, Host& h) {
+    std::string request = line(fd);
+    h.record(request);
+    say(fd, json{{"ok", true}, {"text", json::parse(request)["chat"]}}.dump() + "\n");
+  });
+  std::string limit = "ulimit -v " + std::to_string(idle + 512) + " && exec \"$0\" \"$@\"";
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}}, {"/bin/sh", "-c", limit});
+  const int calls = 20;
+  for (int i = 0; i < calls; ++i) {
+    connector.line(callLine(i, {{"name", "vesk_read_chat"}, {"arguments", {{"chat", std::to_string(i)}}}}));
+  }
+  connector.line(R"({"id":"after","method":"ping"})");
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+  std::set<std::string> answered, expected = {json({{"jsonrpc", "2.0"}, {"id", "after"}, {"result", json::object()}}).dump()};
+  for (int i = 0; i < calls; ++i) expected.insert(toolResult(i, std::to_string(i), false).dump());
+  for (const std::string& text : split(connector.rest())) {
+    EXPECT_TRUE(answered.insert(json::parse(text).dump()).second) << "answered twice: " << text;
+  }
+  EXPECT_EQ(answered, expected);
+}
+
+TEST(Calls, AnIdAsDeepAsTheReaderAllowsComesBackFromAWorker) {
+  // Workers run on small stacks, and writing an id back copies and dumps it one level at a time.
+  // With the message object around it, 511 nested arrays are the deepest id a request can carry.
+  json id = 1;
+  for (int level = 0; level < 511; ++level) id = json::array({std::move(id)});
+  Host host(Host::replying("{\"ok\":true,\"text\":\"deep\"}\n"));
+  std::vector<json> replies = answers({callLine(id, {{"name", "vesk_list_chats"}}),
+                                       callLine(id, {{"name", "no_such_tool"}})},
+                                      host.path());
+  ASSERT_EQ(replies.size(), 2u);
+  for (const json& reply : replies) EXPECT_EQ(reply["id"], id);
 }

@@ -43,7 +43,7 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 
 }  // namespace
 
-Connector::Connector(std::vector<std::string> args, Environment changes) {
+Connector::Connector(std::vector<std::string> args, Environment changes, std::vector<std::string> launcher) {
   char name[] = "/tmp/vesk-stderr-XXXXXX";
   int errors = ::mkstemp(name);
   errorFile = name;
@@ -56,6 +56,7 @@ Connector::Connector(std::vector<std::string> args, Environment changes) {
   ::posix_spawn_file_actions_adddup2(&actions, errors, 2);
   for (int fd : {in[0], in[1], out[0], out[1], errors}) ::posix_spawn_file_actions_addclose(&actions, fd);
   args.insert(args.begin(), CONNECTOR);
+  args.insert(args.begin(), launcher.begin(), launcher.end());
   std::vector<std::string> env = environment(changes);
   std::vector<char*> argv = pointers(args), envp = pointers(env);
   // The child starts with SIGPIPE at its default, as a client starts it, although this process
@@ -67,7 +68,7 @@ Connector::Connector(std::vector<std::string> args, Environment changes) {
   sigaddset(&defaults, SIGPIPE);
   ::posix_spawnattr_setsigdefault(&attributes, &defaults);
   ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  int failed = ::posix_spawn(&pid, CONNECTOR, &actions, &attributes, argv.data(), envp.data());
+  int failed = ::posix_spawn(&pid, args[0].c_str(), &actions, &attributes, argv.data(), envp.data());
   ::posix_spawn_file_actions_destroy(&actions);
   ::posix_spawnattr_destroy(&attributes);
   for (int fd : {in[0], out[1], errors}) ::close(fd);
@@ -133,8 +134,17 @@ int Connector::drain() {
   remainder = pending;
   pending.clear();
   char buffer[65536];
-  ssize_t n;
-  while ((n = ::read(output, buffer, sizeof buffer)) > 0) remainder.append(buffer, static_cast<std::size_t>(n));
+  for (;;) {
+    // A connector that never ends is a failure to report, not a suite that hangs.
+    pollfd ready{output, POLLIN, 0};
+    if (::poll(&ready, 1, 30000) <= 0) {
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    ssize_t n = ::read(output, buffer, sizeof buffer);
+    if (n <= 0) break;
+    remainder.append(buffer, static_cast<std::size_t>(n));
+  }
   int status = 0;
   ::waitpid(pid, &status, 0);
   pid = -1;

@@ -16,7 +16,10 @@ using Environment = std::map<std::string, std::optional<std::string>>;
 
 class Connector {
  public:
-  explicit Connector(std::vector<std::string> args = {}, Environment changes = {});
+  // `launcher`, when given, is a command that the connector's own command line is appended to,
+  // such as a shell that sets a resource limit and then runs it.
+  explicit Connector(std::vector<std::string> args = {}, Environment changes = {},
+                     std::vector<std::string> launcher = {});
   ~Connector();  // kills a child that is still running
 
   void send(std::string_view bytes);         // raw bytes to its standard input
@@ -29,6 +32,7 @@ class Connector {
   int drain();  // the same, for a child whose input is closed already
   const std::string& rest() const { return remainder; }  // output read by finish()
   std::string errors() const;                            // all it wrote to standard error
+  pid_t process() const { return pid; }                  // the child's id, while it runs
 
  private:
   pid_t pid = -1;

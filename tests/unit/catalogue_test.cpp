@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "front/catalogue.h"
+#include "front/startup.h"
 
 using nlohmann::json;
 
@@ -76,4 +77,10 @@ TEST(Catalogue, TextsAndNumbersKeepTheirExactForm) {
   EXPECT_EQ(written.find("20.0"), std::string::npos);
   EXPECT_TRUE(tools[0]["inputSchema"]["properties"].is_object());
   EXPECT_FALSE(tools[0]["inputSchema"].contains("required"));
+}
+
+TEST(Catalogue, ListingIsTheWholeCatalogueAsOneResult) {
+  vesk::tools = vesk::catalogue();
+  EXPECT_EQ(json::parse(vesk::listing()), (json{{"tools", vesk::catalogue()}}));
+  EXPECT_EQ(vesk::listing(), (json{{"tools", vesk::catalogue()}}).dump());
 }

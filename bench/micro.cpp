@@ -1,0 +1,129 @@
+// Micro-benchmarks of the connector's hot paths, on the very library that ships. Each answers one
+// question: what does the connector spend on one request line, one response, one "tools/list", one
+// bridge reply, apart from the pipes, sockets and threads around them.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include <benchmark/benchmark.h>
+#include <nlohmann/json.hpp>
+
+#include "bridge/exchange.h"
+#include "bridge/tools.h"
+#include "front/catalogue.h"
+#include "front/lines.h"
+#include "front/output.h"
+#include "front/startup.h"
+#include "front/text.h"
+
+namespace {
+
+using nlohmann::json;
+
+const std::string callLine =
+    R"({"jsonrpc":"2.0","id":4711,"method":"tools/call","params":{"name":"vesk_read_chat",)"
+    R"("arguments":{"chat":"c2","last_n":6}}})";
+const std::string hostReply =
+    R"({"ok":true,"text":"c2, last 6 messages:\nperson: can you review the diff?\nagent: )"
+    R"(Looking at it now \u2014 two comments so far."})"
+    "\n";
+
+// A file of `count` copies of `line`, unlinked already: the descriptor is all that is left of it.
+int file(const std::string& line, int count) {
+  char name[] = "/tmp/vesk-micro-XXXXXX";
+  int fd = ::mkstemp(name);
+  ::unlink(name);
+  std::string all;
+  for (int i = 0; i < count; ++i) all += line + "\n";
+  if (fd < 0 || ::write(fd, all.data(), all.size()) != static_cast<ssize_t>(all.size())) std::abort();
+  return fd;
+}
+
+// Reading one request line from a descriptor, repairing its UTF-8 and parsing it: the main thread's
+// work before any method is looked at.
+void ReadAndParseLine(benchmark::State& state) {
+  int fd = file(callLine, 10000);
+  auto lines = std::make_unique<vesk::Lines>(fd);
+  std::string line;
+  for (auto _ : state) {
+    if (!lines->next(line)) {
+      state.PauseTiming();
+      ::lseek(fd, 0, SEEK_SET);
+      lines = std::make_unique<vesk::Lines>(fd);
+      lines->next(line);
+      state.ResumeTiming();
+    }
+    json message = vesk::parse(vesk::repair(line));
+    benchmark::DoNotOptimize(message);
+  }
+  ::close(fd);
+}
+BENCHMARK(ReadAndParseLine);
+
+// The whole response line to a tool call, from its result object.
+void SerialiseResponse(benchmark::State& state) {
+  json id = 4711;
+  json result = vesk::result(json::parse(hostReply));
+  for (auto _ : state) {
+    std::string line = vesk::envelope(id, result.dump());
+    benchmark::DoNotOptimize(line);
+  }
+}
+BENCHMARK(SerialiseResponse);
+
+// The "tools/list" response line, as list() makes it: the catalogue's text spliced in.
+void ToolsListAnswer(benchmark::State& state) {
+  json id = 4711;
+  for (auto _ : state) {
+    std::string line = vesk::envelope(id, vesk::listing());
+    benchmark::DoNotOptimize(line);
+  }
+}
+BENCHMARK(ToolsListAnswer);
+
+// The same line built the plain way, the catalogue copied into a fresh envelope and dumped: what
+// the splice saves.
+void ToolsListRebuilt(benchmark::State& state) {
+  json id = 4711;
+  for (auto _ : state) {
+    std::string line = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"tools", vesk::tools}}}}.dump();
+    benchmark::DoNotOptimize(line);
+  }
+}
+BENCHMARK(ToolsListRebuilt);
+
+// The bridge's side of a tool call: the request frame, then the host's reply bytes parsed and
+// shaped into the tool result's response line.
+void BridgeRequestFrame(benchmark::State& state) {
+  json arguments = {{"chat", "c2"}, {"last_n", 6}};
+  for (auto _ : state) {
+    std::string frame = vesk::request("vesk_read_chat", arguments)->dump() + "\n";
+    benchmark::DoNotOptimize(frame);
+  }
+}
+BENCHMARK(BridgeRequestFrame);
+
+void ShapeBridgeReply(benchmark::State& state) {
+  json id = 4711;
+  for (auto _ : state) {
+    std::string line = vesk::envelope(id, vesk::result(vesk::answer(hostReply)).dump());
+    benchmark::DoNotOptimize(line);
+  }
+}
+BENCHMARK(ShapeBridgeReply);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char name[] = "connector-micro";
+  char* startArgs[] = {name, nullptr};
+  vesk::startup(1, startArgs);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,436 @@
+#!/usr/bin/env python3
+"""Whole-process benchmark of vesk-connector against the floor of this machine.
+
+Runs the built connector and the two floor programs side by side through every scenario, checks
+every answer (ids, shapes, each answered exactly once, and the host's view of each exchange), and
+prints a table of figures with the ratio of each to its floor. Standard library only.
+
+    python3 bench/run.py --build build [--rounds 3] [--json out.json] [--svg out.svg]
+"""
+import argparse
+import fcntl
+import json
+import os
+import select
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+from chart import chart
+
+SILENCE = 20  # seconds without output after which a program is taken to have dropped a request
+TOOL_NAMES = ["vesk_list_chats", "vesk_send_to_chat", "vesk_read_chat"]
+
+
+class Failure(Exception):
+    """A program gave a wrong, missing or repeated answer: its figures would mean nothing."""
+
+
+# --- talking to one process -------------------------------------------------------------------
+
+
+class Process:
+    """One program under test, talked to through pipes as an agent's client does."""
+
+    def __init__(self, argv, socket_path=""):
+        env = dict(os.environ, VESK_BRIDGE_SOCKET=socket_path)
+        self.errors = tempfile.TemporaryFile()
+        self.popen = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                      stderr=self.errors, env=env, bufsize=0)
+        self.stdin = self.popen.stdin.fileno()
+        self.stdout = self.popen.stdout.fileno()
+        # Roomy pipes, as a client that reads in bulk would have: fewer wake-ups on both sides, so
+        # the reader here is less of a limit on what is measured.
+        for fd in (self.stdin, self.stdout):
+            fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, 1 << 20)
+        self.pending = b""
+
+    def send(self, data):
+        view = memoryview(data)
+        while view:
+            view = view[os.write(self.stdin, view):]
+
+    def lines(self, count):
+        """Reads until `count` whole lines have come; returns them (bytes, without LF). `arrived`
+        is then the moment the last of them came, before any work on them here."""
+        got = self.pending.count(b"\n")
+        chunks = [self.pending]
+        while got < count:
+            # A program that leaves a request unanswered fails the run rather than hang it.
+            if not select.select([self.stdout], [], [], SILENCE)[0]:
+                raise Failure(f"no answer for {SILENCE} s after {got} of {count} answers")
+            chunk = os.read(self.stdout, 1 << 20)
+            if not chunk:
+                raise Failure(f"output ended after {got} of {count} answers")
+            got += chunk.count(b"\n")
+            chunks.append(chunk)
+        self.arrived = time.perf_counter()
+        data = b"".join(chunks)
+        parts = data.split(b"\n")
+        self.pending = b"\n".join(parts[count:])
+        return parts[:count]
+
+    def status(self, field):
+        """A figure from /proc/PID/status: kB for memory fields, a count for Threads."""
+        with open(f"/proc/{self.popen.pid}/status") as status:
+            for line in status:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+        return 0
+
+    def finish(self):
+        """Closes input and waits for the exit; returns the seconds that took."""
+        start = time.perf_counter()
+        self.popen.stdin.close()
+        code = self.popen.wait()
+        took = time.perf_counter() - start
+        rest = self.popen.stdout.read()
+        self.errors.seek(0)
+        errors = self.errors.read()
+        if code != 0 or errors or rest.strip(b"\n") or self.pending.strip(b"\n"):
+            raise Failure(f"exit {code}, stderr {errors[:200]!r}, extra output {rest[:200]!r}")
+        return took
+
+
+class Sampler(threading.Thread):
+    """Samples a process's thread count every 2 ms: the peak is a lower bound of the true peak."""
+
+    def __init__(self, process):
+        super().__init__(daemon=True)
+        self.process, self.peak, self.stopped = process, 0, threading.Event()
+
+    def run(self):
+        while not self.stopped.wait(0.002):
+            try:
+                self.peak = max(self.peak, self.process.status("Threads"))
+            except (OSError, ValueError):
+                return
+
+    def stop(self):
+        self.stopped.set()
+        self.join()
+        return self.peak
+
+
+# --- requests and their checks ----------------------------------------------------------------
+
+
+def request(ident, method, params=None):
+    message = {"jsonrpc": "2.0", "id": ident, "method": method}
+    if params is not None:
+        message["params"] = params
+    return (json.dumps(message, separators=(",", ":")) + "\n").encode()
+
+
+def tool_call(ident):
+    return request(ident, "tools/call",
+                   {"name": "vesk_read_chat", "arguments": {"chat": f"c{ident}", "last_n": 6}})
+
+
+def check(lines, first, count, shape):
+    """Every id in first..first+count-1 answered exactly once, each answer of the right shape."""
+    seen = set()
+    for line in lines:
+        answer = json.loads(line)
+        ident = answer.get("id")
+        if answer.get("jsonrpc") != "2.0" or set(answer) != {"jsonrpc", "id", "result"}:
+            raise Failure(f"not a success response: {line[:200]!r}")
+        if ident in seen or not isinstance(ident, int) or not first <= ident < first + count:
+            raise Failure(f"unexpected or repeated id: {line[:200]!r}")
+        seen.add(ident)
+        if not shape(ident, answer["result"]):
+            raise Failure(f"wrong result: {line[:200]!r}")
+    if len(seen) != count:
+        raise Failure(f"{count - len(seen)} requests unanswered")
+
+
+def answered(_ident, result):
+    """A floor program's fixed answer: any result object."""
+    return isinstance(result, dict)
+
+
+def empty(_ident, result):
+    return result == {}
+
+
+def catalogue(_ident, result):
+    tools = result.get("tools")
+    return isinstance(tools, list) and [tool.get("name") for tool in tools] == TOOL_NAMES
+
+
+def initialized(_ident, result):
+    return isinstance(result.get("protocolVersion"), str) and "capabilities" in result
+
+
+def read_result(ident, result):
+    return result == {"content": [{"type": "text", "text": f"read c{ident}"}], "isError": False}
+
+
+# --- the programs and the hosts ---------------------------------------------------------------
+
+
+class Host:
+    """The bench host on a socket of its own, answering after `delay_ms`."""
+
+    def __init__(self, build, folder, delay_ms):
+        self.path = os.path.join(folder, f"host-{delay_ms}.sock")
+        self.popen = subprocess.Popen([os.path.join(build, "bench", "bench-host"), self.path,
+                                       str(delay_ms)], stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, text=True, bufsize=1)
+        if self.popen.stdout.readline().strip() != "ready":
+            raise Failure("bench host did not start")
+
+    def served(self, expected):
+        """Checks that the host received exactly `expected` well-formed requests since last asked."""
+        self.popen.stdin.write("stats\n")
+        words = self.popen.stdout.readline().split()
+        if words != ["served", str(expected), "bad", "0"]:
+            raise Failure(f"host saw {' '.join(words)}, expected {expected} requests")
+
+    def stop(self):
+        self.popen.stdin.close()
+        self.popen.wait()
+
+
+class Subject:
+    """A program under test: its command line and what it answers to each kind of request."""
+
+    def __init__(self, name, argv, floor):
+        self.name, self.argv, self.floor = name, argv, floor
+
+    def start(self, socket_path=""):
+        process = Process(self.argv, socket_path)
+        process.send(request(0, "initialize", {"protocolVersion": "2025-06-18"}))
+        check(process.lines(1), 0, 1, answered if self.floor else initialized)
+        return process
+
+
+# --- scenarios --------------------------------------------------------------------------------
+
+
+def cold_start(subject):
+    """Spawn to first answer of an initialize; idle peak RSS; end of input to exit."""
+    begin = time.perf_counter()
+    process = Process(subject.argv)
+    process.send(request(1, "initialize", {"protocolVersion": "2025-06-18"}))
+    lines = process.lines(1)
+    start = process.arrived - begin
+    check(lines, 1, 1, answered if subject.floor else initialized)
+    memory = process.status("VmHWM")
+    return {"start_ms": 1e3 * start, "exit_ms": 1e3 * process.finish(), "idle_rss_kb": memory}
+
+
+def cold_starts(connector, floor, runs):
+    """`runs` cold starts of each, taken in turn so that both see the same moments of a busy
+    machine; medians, and the ratio of the medians."""
+    pairs = [(cold_start(floor), cold_start(connector)) for _ in range(runs)]
+    result = {"connector": {}, "floor": {}, "ratio": {}}
+    for key in pairs[0][0]:
+        result["floor"][key] = statistics.median(f[key] for f, _ in pairs)
+        result["connector"][key] = statistics.median(c[key] for _, c in pairs)
+        result["ratio"][key] = result["connector"][key] / result["floor"][key]
+    return result
+
+
+def pipelined(subject, method, count, shape):
+    """`count` requests written at once; answers per second from first byte to last answer."""
+    process = subject.start()
+    blob = b"".join(request(i, method) for i in range(1, count + 1))
+    writer = threading.Thread(target=process.send, args=(blob,))
+    begin = time.perf_counter()
+    writer.start()
+    lines = process.lines(count)
+    took = process.arrived - begin
+    writer.join()
+    process.finish()
+    check(lines, 1, count, shape)
+    return {"per_s": count / took}
+
+
+def unread(subject, method, count):
+    """`count` requests from a file, answers to /dev/null: the program's own rate, with no reader
+    on the other end to wait for. Spawn to exit, so start-up is counted too."""
+    with tempfile.TemporaryFile() as requests:
+        requests.write(b"".join(request(i, method) for i in range(1, count + 1)))
+        requests.seek(0)
+        begin = time.perf_counter()
+        done = subprocess.run(subject.argv, stdin=requests, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+        took = time.perf_counter() - begin
+    if done.returncode != 0:
+        raise Failure(f"exit {done.returncode}")
+    return {"per_s": count / took}
+
+
+def sequential(connector, floor, host, count):
+    """One tool call at a time, each written only once the previous one has been answered; the
+    floor and the connector take turns call by call, so both see the same moments of a busy
+    machine. Medians and p90 of each, and the ratio of the medians."""
+    programs = {"floor": floor.start(host.path), "connector": connector.start(host.path)}
+    times = {"floor": [], "connector": []}
+    for i in range(1, count + 1):
+        for name, process in programs.items():
+            begin = time.perf_counter()
+            process.send(tool_call(i))
+            answer = process.lines(1)
+            times[name].append(process.arrived - begin)
+            check(answer, i, 1, read_result)
+    for process in programs.values():
+        process.finish()
+    host.served(2 * count)
+    result = {"connector": {}, "floor": {}, "ratio": {}}
+    for name, taken in times.items():
+        taken.sort()
+        result[name] = {"median_us": 1e6 * statistics.median(taken),
+                        "p90_us": 1e6 * taken[int(0.9 * len(taken))]}
+    for key in result["floor"]:
+        result["ratio"][key] = result["connector"][key] / result["floor"][key]
+    return result
+
+
+def calls(subject, host, count):
+    """`count` tool calls written at once: calls per second, peak RSS and peak threads."""
+    process = subject.start(host.path)
+    blob = b"".join(tool_call(i) for i in range(1, count + 1))
+    sampler = Sampler(process)
+    writer = threading.Thread(target=process.send, args=(blob,))
+    sampler.start()
+    begin = time.perf_counter()
+    writer.start()
+    lines = process.lines(count)
+    took = process.arrived - begin
+    writer.join()
+    threads = sampler.stop()
+    rss = process.status("VmHWM")
+    process.finish()
+    check(lines, 1, count, read_result)
+    host.served(count)
+    return {"per_s": count / took, "wall_s": took, "rss_kb": rss, "threads": threads}
+
+
+# --- the run ----------------------------------------------------------------------------------
+
+
+def rounds(count, measure, connector, floor):
+    """Runs `measure` on the floor and the connector in turn, `count` times; per-figure medians
+    of each, and the median of the per-round ratios connector/floor."""
+    pairs = []
+    for _ in range(count):
+        pairs.append((measure(floor) if floor else {}, measure(connector)))
+    result = {"connector": {}, "floor": {}, "ratio": {}}
+    for key in pairs[0][1]:
+        result["connector"][key] = statistics.median(c[key] for _, c in pairs)
+        if floor:
+            result["floor"][key] = statistics.median(f[key] for f, _ in pairs)
+            result["ratio"][key] = statistics.median(c[key] / f[key] for f, c in pairs if f[key])
+    return result
+
+
+def catalogue_text(connector):
+    """The connector's "tools/list" result as compact JSON text, checked."""
+    process = connector.start()
+    process.send(request(1, "tools/list"))
+    result = json.loads(process.lines(1)[0])["result"]
+    process.finish()
+    if not catalogue(1, result):
+        raise Failure("tools/list gave no catalogue")
+    return json.dumps(result, separators=(",", ":"), ensure_ascii=False)
+
+
+def benchmark(build, count, program):
+    connector = Subject("connector", [program or os.path.join(build, "vesk-connector"), "--chat", "bench"], False)
+    responder = Subject("floor-responder", [os.path.join(build, "bench", "floor-responder")], True)
+    # For "tools/list" the floor answers with the catalogue's own text, taken from the connector.
+    listing = Subject("floor-responder", responder.argv + [catalogue_text(connector)], True)
+    bridge = Subject("floor-bridge", [os.path.join(build, "bench", "floor-bridge")], True)
+    with tempfile.TemporaryDirectory(prefix="vesk-bench-") as folder:
+        fast, slow = Host(build, folder, 0), Host(build, folder, 500)
+        try:
+            return {
+                "cold": cold_starts(connector, responder, 30 * count),
+                "ping": rounds(count, lambda s: pipelined(s, "ping", 20000, empty), connector, responder),
+                "list": rounds(count, lambda s: pipelined(s, "tools/list", 5000, catalogue), connector, listing),
+                "list_alone": rounds(count, lambda s: unread(s, "tools/list", 20000), connector, listing),
+                "latency": sequential(connector, bridge, fast, 2000 * count),
+                "calls": rounds(count, lambda s: calls(s, fast, 10000), connector, bridge),
+                "wide": rounds(count, lambda s: calls(s, slow, 1000), connector, bridge),
+            }
+        finally:
+            fast.stop()
+            slow.stop()
+
+
+# Each row: label, scenario, figure, unit, scale, goal text, test of (value, ratio) against the goal.
+ROWS = [
+    ("cold start, spawn to initialize answer", "cold", "start_ms", "ms", 1, "<= 2x floor",
+     lambda v, r: r <= 2),
+    ("exit after end of input", "cold", "exit_ms", "ms", 1, "<= 1 ms", lambda v, r: v <= 1),
+    ("peak RSS, idle", "cold", "idle_rss_kb", "MB", 1 / 1024, "<= 4 MB", lambda v, r: v <= 4096),
+    ("ping, 20,000 pipelined", "ping", "per_s", "/s", 1, ">= 0.30x floor", lambda v, r: r >= 0.3),
+    ("tools/list, 5,000 pipelined", "list", "per_s", "/s", 1, ">= 150,000/s",
+     lambda v, r: v >= 150000),
+    ("  the same, 20,000 into /dev/null", "list_alone", "per_s", "/s", 1, "", None),
+    ("tool call, sequential, median", "latency", "median_us", "us", 1, "<= 1.25x floor",
+     lambda v, r: r <= 1.25),
+    ("tool call, sequential, p90", "latency", "p90_us", "us", 1, "", None),
+    ("tool calls, 10,000 pipelined", "calls", "per_s", "/s", 1, ">= 0.80x floor",
+     lambda v, r: r >= 0.8),
+    ("  peak RSS", "calls", "rss_kb", "MB", 1 / 1024, "", None),
+    ("  peak threads (sampled)", "calls", "threads", "", 1, "", None),
+    ("1,000 calls at 500 ms, wall", "wide", "wall_s", "s", 1, "<= 1.15x floor",
+     lambda v, r: r <= 1.15),
+    ("  peak RSS, 1,000 in flight", "wide", "rss_kb", "MB", 1 / 1024, "<= 25 MB",
+     lambda v, r: v <= 25 * 1024),
+    ("  peak threads (sampled)", "wide", "threads", "", 1, "", None),
+]
+
+
+def number(value, scale):
+    value *= scale
+    if value >= 1000:
+        return f"{value:,.0f}"
+    return f"{value:.3g}" if value < 10 else f"{value:.1f}"
+
+
+def table(results):
+    lines = ["| figure | connector | floor | ratio | goal | met |", "|---|---|---|---|---|---|"]
+    for label, scenario, key, unit, scale, goal, test in ROWS:
+        figures = results[scenario]
+        value = figures["connector"][key]
+        floor = figures["floor"].get(key)
+        ratio = figures["ratio"].get(key)
+        met = "" if test is None else ("yes" if test(value, ratio if ratio is not None else 0) else "NO")
+        lines.append(f"| {label} | {number(value, scale)} {unit} | "
+                     f"{number(floor, scale) + ' ' + unit if floor is not None else '-'} | "
+                     f"{f'{ratio:.2f}' if ratio is not None else '-'} | {goal} | {met} |")
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default="build", help="the CMake build folder")
+    parser.add_argument("--rounds", type=int, default=3, help="rounds of every scenario")
+    parser.add_argument("--connector", help="the connector binary (default: BUILD/vesk-connector)")
+    parser.add_argument("--json", help="also write the figures here")
+    parser.add_argument("--svg", help="also draw the ratios to the floor here")
+    args = parser.parse_args()
+    try:
+        results = benchmark(args.build, args.rounds, args.connector)
+    except Failure as failure:
+        print(f"benchmark failed: {failure}", file=sys.stderr)
+        return 1
+    print(table(results))
+    if args.json:
+        with open(args.json, "w") as out:
+            json.dump(results, out, indent=1)
+    if args.svg:
+        with open(args.svg, "w") as out:
+            out.write(chart(results))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,98 @@
+#include "chats.h"
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+namespace demo {
+
+namespace {
+
+using nlohmann::json;
+
+// A string member of `entry`; false when it is missing or not a string.
+bool text(const json& entry, const char* key, std::string& into) {
+  auto found = entry.find(key);
+  if (found == entry.end() || !found->is_string()) return false;
+  into = found->get<std::string>();
+  return true;
+}
+
+// Reads the optional `messages` member; false when it is there but not a list of messages.
+bool history(const json& entry, Chat& chat) {
+  auto found = entry.find("messages");
+  if (found == entry.end()) return true;
+  if (!found->is_array()) return false;
+  for (const json& item : *found) {
+    Message message;
+    if (!item.is_object() || !text(item, "author", message.author) || !text(item, "text", message.text)) {
+      return false;
+    }
+    chat.messages.push_back(std::move(message));
+  }
+  return true;
+}
+
+// One chat of the file; an empty string, or else what is wrong with it.
+std::string chat(const json& entry, Chat& into) {
+  if (!entry.is_object()) return "is not an object";
+  if (!text(entry, "id", into.id) || into.id.empty()) return "needs a non-empty string \"id\"";
+  if (!text(entry, "name", into.name)) return "needs a string \"name\"";
+  if (!text(entry, "agent", into.agent) || (into.agent != "Claude" && into.agent != "Codex")) {
+    return "needs \"agent\" \"Claude\" or \"Codex\"";
+  }
+  if (!text(entry, "folder", into.folder)) return "needs a string \"folder\"";
+  auto busy = entry.find("busy");
+  if (busy != entry.end() && !busy->is_boolean()) return "has a \"busy\" that is not true or false";
+  into.busy = busy != entry.end() && busy->get<bool>();
+  if (!history(entry, into)) return "has \"messages\" that are not objects with string \"author\" and \"text\"";
+  return "";
+}
+
+}  // namespace
+
+std::vector<Chat> samples() {
+  return {
+      {"web", "Shop front end", "Claude", "~/shop/web", false,
+       {{"person", "The basket page needs paging for long orders."},
+        {"Claude", "Added paging to the basket page; it asks the API for 20 lines at a time."}}},
+      {"api", "Shop API", "Codex", "~/shop/api", true,
+       {{"person", "Add an endpoint for order lines, 20 at a time."},
+        {"Codex", "Working on GET /orders/{id}/lines with a cursor."}}},
+      {"docs", "Shop docs", "Claude", "~/shop/docs", false,
+       {{"person", "Keep the API guide in step with the code."}}},
+      {"review", "Code review", "Codex", "~/shop", false, {}},
+  };
+}
+
+std::optional<std::vector<Chat>> load(const std::string& file, std::string& problem) {
+  std::ifstream stream(file, std::ios::binary);
+  if (!stream) {
+    problem = "cannot read " + file;
+    return std::nullopt;
+  }
+  std::stringstream bytes;
+  bytes << stream.rdbuf();
+  json parsed = json::parse(bytes.str(), nullptr, false);
+  if (!parsed.is_array() || parsed.empty()) {
+    problem = file + " must hold a JSON array of chats, at least one";
+    return std::nullopt;
+  }
+  std::vector<Chat> chats;
+  std::set<std::string> ids;
+  for (std::size_t i = 0; i < parsed.size(); ++i) {
+    Chat entry;
+    std::string wrong = chat(parsed[i], entry);
+    if (wrong.empty() && !ids.insert(entry.id).second) wrong = "repeats the id \"" + entry.id + "\"";
+    if (!wrong.empty()) {
+      problem = file + ": chat " + std::to_string(i + 1) + " " + wrong;
+      return std::nullopt;
+    }
+    chats.push_back(std::move(entry));
+  }
+  return chats;
+}
+
+}  // namespace demo

@@ -1,0 +1,255 @@
+// The built demo host as a process: several connections at once, stopping, and the socket path.
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/host.h"
+
+using nlohmann::json;
+using testing_support::Folder;
+using testing_support::line;
+using testing_support::say;
+
+extern char** environ;
+
+namespace {
+
+// The demo host as a child process whose standard error the test reads.
+class Running {
+ public:
+  // Starts the host with `args`; `socket` becomes VESK_BRIDGE_SOCKET, or is unset when empty.
+  explicit Running(std::vector<std::string> args, const std::string& socket = "") {
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+    ::posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    ::posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+    args.insert(args.begin(), DEMO_HOST);
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      if (std::strncmp(*entry, "VESK_BRIDGE_SOCKET=", 19) != 0) env.push_back(*entry);
+    }
+    if (!socket.empty()) env.push_back("VESK_BRIDGE_SOCKET=" + socket);
+    std::vector<char*> argv = pointers(args), envp = pointers(env);
+    int failed = ::posix_spawn(&pid, DEMO_HOST, &actions, nullptr, argv.data(), envp.data());
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeEnds[1]);
+    errors = pipeEnds[0];
+    if (failed != 0) throw std::runtime_error("spawn");
+  }
+
+  ~Running() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    ::close(errors);
+  }
+
+  // Waits for the host to say it listens, or to end; true when it listens.
+  bool ready() {
+    for (;;) {
+      if (said.find("listening on") != std::string::npos) return true;
+      if (!more()) return false;
+    }
+  }
+
+  // Sends `signal` (none: only waits), waits for the host to end and returns its exit status.
+  int stop(int signal = 0) {
+    if (signal != 0) ::kill(pid, signal);
+    while (more()) {}
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string said;  // its standard error so far
+
+ private:
+  static std::vector<char*> pointers(std::vector<std::string>& texts) {
+    std::vector<char*> result;
+    for (std::string& text : texts) result.push_back(text.data());
+    result.push_back(nullptr);
+    return result;
+  }
+
+  // Reads more of its standard error; false at its end. A generous bound turns a hang into a failure.
+  bool more() {
+    pollfd ready{errors, POLLIN, 0};
+    if (::poll(&ready, 1, 30000) <= 0) return false;
+    char buffer[4096];
+    ssize_t n = ::read(errors, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    said.append(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+
+  pid_t pid = -1;
+  int errors = -1;
+};
+
+sockaddr_un where(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  return address;
+}
+
+int connected(const std::string& path) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address = where(path);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("connect");
+  return fd;
+}
+
+// One whole exchange: the reply to `request`, parsed.
+json roundTrip(const std::string& path, const json& request) {
+  int fd = connected(path);
+  say(fd, request.dump() + "\n");
+  json reply = json::parse(line(fd), nullptr, false);
+  ::close(fd);
+  return reply;
+}
+
+bool exists(const std::string& path) {
+  struct stat status;
+  return ::lstat(path.c_str(), &status) == 0;
+}
+
+const json list = {{"op", "list"}, {"from", "web"}};
+
+}  // namespace
+
+TEST(DemoHost, ServesSeveralConnectionsAtOnce) {
+  Folder folder;
+  std::string path = folder.path + "/bridge.sock";
+  Running host({path});
+  ASSERT_TRUE(host.ready()) << host.said;
+  // A client still in the middle of its request holds nobody else up.
+  int slow = connected(path);
+  say(slow, R"({"op":"read","from":"web",)");
+  std::vector<std::thread> clients;
+  std::vector<json> replies(8);
+  for (std::size_t i = 0; i < replies.size(); ++i) {
+    clients.emplace_back([&, i] {
+      replies[i] = roundTrip(path, {{"op", "send"}, {"from", "web"}, {"chat", "docs"}, {"message", "note " + std::to_string(i)}});
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  for (const json& reply : replies) EXPECT_EQ(reply["ok"], true) << reply;
+  say(slow, "\"chat\":\"docs\",\"last_n\":20}\n");
+  json history = json::parse(line(slow));
+  ::close(slow);
+  for (std::size_t i = 0; i < replies.size(); ++i) {
+    EXPECT_NE(history["text"].get<std::string>().find("] note " + std::to_string(i)), std::string::npos) << history;
+  }
+  EXPECT_EQ(host.stop(SIGTERM), 0);
+}
+
+TEST(DemoHost, StopsCleanlyOnSignalsAndRemovesItsSocket) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    Folder folder;
+    std::string path = folder.path + "/bridge.sock";
+    Running host({path});
+    ASSERT_TRUE(host.ready()) << host.said;
+    int waiting = connected(path);  // has sent nothing yet: must not hold the host up
+    EXPECT_EQ(host.stop(signal), 0);
+    EXPECT_FALSE(exists(path));
+    EXPECT_EQ(line(waiting), "");  // cut short, with no reply
+    ::close(waiting);
+    EXPECT_TRUE(host.said.ends_with("\nvesk-demo-host: stopped\n")) << host.said;
+  }
+}
+
+TEST(DemoHost, ReplacesAStaleSocketFile) {
+  Folder folder;
+  std::string path = folder.path + "/bridge.sock";
+  int left = ::socket(AF_UNIX, SOCK_STREAM, 0);  // bound, then gone: what a crashed host leaves
+  sockaddr_un address = where(path);
+  ASSERT_EQ(::bind(left, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(left);
+  ASSERT_TRUE(exists(path));
+  Running host({}, path);  // the path from the environment this time
+  ASSERT_TRUE(host.ready()) << host.said;
+  EXPECT_EQ(roundTrip(path, list)["ok"], true);
+  EXPECT_EQ(host.stop(SIGTERM), 0);
+}
+
+TEST(DemoHost, RefusesAPathItMustNotTake) {
+  Folder folder;
+  std::string live = folder.path + "/live.sock", plain = folder.path + "/plain.txt";
+  Running first({live});
+  ASSERT_TRUE(first.ready()) << first.said;
+  std::ofstream(plain) << "keep me";
+  std::string tooLong = "/tmp/" + std::string(103, 'x');  // 108 bytes, one past what fits
+  struct Case {
+    std::string path, said;
+  } cases[] = {
+      {live, "a host is already listening on " + live},
+      {plain, plain + " exists and is not a socket; not touching it"},
+      {tooLong, "the socket path is longer than 107 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    Running second({c.path});
+    EXPECT_EQ(second.stop(), 1);
+    EXPECT_EQ(second.said, "vesk-demo-host: " + c.said + "\n");
+  }
+  EXPECT_EQ(roundTrip(live, list)["ok"], true);  // the first host is untouched
+  std::ifstream kept(plain);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
+  EXPECT_EQ(first.stop(SIGTERM), 0);
+}
+
+TEST(DemoHost, ExplainsACommandLineItCannotUse) {
+  Folder folder;
+  std::string path = folder.path + "/bridge.sock";
+  struct Case {
+    std::vector<std::string> args;
+    std::string said;
+  } cases[] = {
+      {{}, "usage: vesk-demo-host"},
+      {{"--verbose", path}, "usage: vesk-demo-host"},
+      {{path, path}, "usage: vesk-demo-host"},
+      {{"--chats", folder.path + "/none.json", path}, "vesk-demo-host: cannot read " + folder.path + "/none.json\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.said);
+    Running host(c.args);
+    EXPECT_EQ(host.stop(), 2);
+    EXPECT_TRUE(host.said.starts_with(c.said)) << host.said;
+    EXPECT_FALSE(exists(path));
+  }
+}
+
+TEST(DemoHost, OffersTheChatsOfAFile) {
+  Folder folder;
+  std::string path = folder.path + "/bridge.sock", file = folder.path + "/chats.json";
+  std::ofstream(file) << R"([{"id":"web","name":"Web","agent":"Codex","folder":"/w"},
+                            {"id":"x","name":"X","agent":"Claude","folder":"/x","busy":true}])";
+  Running host({"--chats", file, path});
+  ASSERT_TRUE(host.ready()) << host.said;
+  EXPECT_EQ(roundTrip(path, list)["text"], "2 chats open in Vesk:\n- web: \"Web\", Codex, /w, idle (you)\n- x: \"X\", Claude, /x, busy");
+  EXPECT_EQ(host.stop(SIGTERM), 0);
+}
