@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test demo bench clean
+.PHONY: all build test demo bench fuzz clean
 
 all: build
 
@@ -29,8 +29,20 @@ bench:
 	@$(BUILD)/bench/connector-micro --benchmark_min_time=0.1
 	@python3 bench/run.py --build $(BUILD) --json $(BUILD)/bench.json --svg $(BUILD)/bench.svg
 
+# The libFuzzer targets, built with clang under AddressSanitizer and UndefinedBehaviorSanitizer in
+# their own folder, each run for SECONDS seconds (make fuzz SECONDS=3600 for a long run).
+FUZZ_BUILD ?= build-fuzz
+SECONDS ?= 60
+
+fuzz:
+	@sh tools/deps.sh clang-14 libclang-rt-14-dev
+	@cmake -S . -B $(FUZZ_BUILD) -DVESK_FUZZ=ON -DBUILD_TESTING=OFF -DVESK_BENCHMARKS=OFF \
+	  -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz-line fuzz-reply fuzz-lines
+	@sh fuzz/run.sh $(FUZZ_BUILD) $(SECONDS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) build-asan build-tsan build-clang
 
 # Hardening: the whole suite again under sanitizers, then the static checks. Each build has a folder
 # of its own. A sanitizer report fails the run: in the test binary it ends the test with an error

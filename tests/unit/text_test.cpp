@@ -51,3 +51,15 @@ TEST(Parse, BoundsNestingButNotBracketsInStrings) {
   std::string quoted = "[\"" + std::string(10000, '[') + "\\\"{\"]";
   EXPECT_FALSE(vesk::parse(quoted).is_discarded());
 }
+
+TEST(Parse, RefusesARawNulByteWhereverItIs) {
+  // No JSON text holds a raw NUL byte; a reader that stops at one would take whatever follows
+  // for no input at all.
+  using namespace std::string_literals;
+  for (std::string text : {"{\"ok\":true}\0"s, "{\"ok\":true}\0{\"ok\":false}"s, "{}\0["s + std::string(600, '['),
+                           "{\"id\":1,\"method\":\"ping\"}\0 junk"s, "\0{}"s, "{\"a\":\"\0\"}"s}) {
+    SCOPED_TRACE(text);
+    EXPECT_TRUE(vesk::parse(text).is_discarded());
+  }
+  EXPECT_EQ(vesk::parse("{\"text\":\"\\u0000\"}")["text"], "\0"s);  // the escape is fine
+}

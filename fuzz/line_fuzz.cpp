@@ -1,0 +1,104 @@
+// One line of the client's input through the request loop's whole handling, up to the lines it
+// writes. Tool calls go to a socket path where nobody listens, so each finishes at once with the
+// not-open reply; the input ends only once every call it started has answered.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "capture.h"
+#include "front/catalogue.h"
+#include "front/loop.h"
+#include "front/startup.h"
+#include "front/text.h"
+
+namespace {
+
+using nlohmann::json;
+
+const std::string notOpen = "Vesk isn\xE2\x80\x99t open on this Mac, so the other chats can\xE2\x80\x99t be reached.";
+
+// The lines of `out`; each must be ended by an LF.
+std::vector<std::string> lines(const std::string& out) {
+  std::vector<std::string> result;
+  std::size_t start = 0;
+  while (start < out.size()) {
+    std::size_t end = out.find('\n', start);
+    if (end == std::string::npos) fuzzing::fail("output ends without LF", out);
+    result.push_back(out.substr(start, end - start));
+    start = end + 1;
+  }
+  return result;
+}
+
+bool isTool(const json& name) {
+  return name == "vesk_list_chats" || name == "vesk_send_to_chat" || name == "vesk_read_chat";
+}
+
+// What a tool call must come back with: the not-open tool result, or the unknown-tool error.
+void checkCall(const json& request, const json& answer) {
+  auto params = request.find("params");
+  json name = params != request.end() && params->is_object() ? params->value("name", json()) : json();
+  if (isTool(name)) {
+    json expected = {{"content", {{{"type", "text"}, {"text", notOpen}}}}, {"isError", true}};
+    if (answer.value("result", json()) != expected) fuzzing::fail("tool call without the not-open result", answer.dump());
+  } else if (answer.value("error", json::object()).value("code", 0) != -32602) {
+    fuzzing::fail("unknown tool without error -32602", answer.dump());
+  }
+}
+
+// One response envelope: exactly jsonrpc, the request's id as written, and a result object or an
+// error object of exactly code and message.
+void checkEnvelope(const json& request, const json& answer) {
+  if (!answer.is_object() || answer.size() != 3 || answer.value("jsonrpc", "") != "2.0") {
+    fuzzing::fail("not a JSON-RPC response", answer.dump());
+  }
+  // Compared with the id as the writer writes it, since ids beyond what a double holds change form.
+  if (!answer.contains("id") || answer["id"] != json::parse(request["id"].dump())) {
+    fuzzing::fail("answer does not carry the request's id", answer.dump());
+  }
+  if (answer.contains("result")) {
+    if (!answer["result"].is_object()) fuzzing::fail("result is not an object", answer.dump());
+    return;
+  }
+  const json& error = answer.value("error", json());
+  bool shaped = error.is_object() && error.size() == 2 && error.value("code", json()).is_number_integer() &&
+                error.value("message", json()).is_string();
+  if (!shaped) fuzzing::fail("malformed error response", answer.dump());
+}
+
+void check(const std::string& line, const fuzzing::Written& written) {
+  if (!written.err.empty()) fuzzing::fail("wrote to standard error", written.err);
+  json request = vesk::parse(line);
+  bool answerable = request.is_object() && request.contains("id");
+  std::vector<std::string> out = lines(written.out);
+  if (out.size() != (answerable ? 1u : 0u)) fuzzing::fail("wrong number of answers", written.out);
+  if (!answerable) return;
+  json answer = json::parse(out[0], nullptr, false);
+  checkEnvelope(request, answer);
+  if (request.value("method", json()) == "tools/call") checkCall(request, answer);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  vesk::chat = "fuzz";
+  vesk::socketPath = "/nonexistent/vesk-fuzz/bridge.sock";
+  vesk::tools = vesk::catalogue();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string line = vesk::repair(std::string_view(reinterpret_cast<const char*>(data), size));
+  std::size_t before = fuzzing::threads();
+  fuzzing::divert();
+  vesk::handle(line);
+  vesk::running.wait();  // every tool call of this input has answered
+  fuzzing::Written written = fuzzing::restore();
+  fuzzing::settle(before);
+  check(line, written);
+  return 0;
+}

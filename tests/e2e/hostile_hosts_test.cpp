@@ -1,0 +1,225 @@
+// Hostile hosts through the built connector: each host misbehaves in one way, the tool call gets the
+// reply the bridge's rules give it, and the same connector goes on serving pings and calls.
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <linux/sockios.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/host.h"
+#include "support/process.h"
+
+using nlohmann::json;
+using testing_support::Connector;
+using testing_support::Gate;
+using testing_support::Host;
+using testing_support::line;
+using testing_support::say;
+
+namespace {
+
+const std::string notOpen = "Vesk isn\xE2\x80\x99t open on this Mac, so the other chats can\xE2\x80\x99t be reached.";
+const std::string noAnswer = "Vesk didn\xE2\x80\x99t answer in time.";
+
+std::string callLine(const json& id, const json& arguments = json::object()) {
+  json params = {{"name", "vesk_send_to_chat"}, {"arguments", arguments}};
+  return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}, {"params", params}}.dump();
+}
+
+json toolResult(const json& id, const std::string& text, bool isError) {
+  return {{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"content", {{{"type", "text"}, {"text", text}}}}, {"isError", isError}}}};
+}
+
+// A host that plays one script per connection, in the order the connections come.
+Host sequence(std::vector<Host::Script> scripts) {
+  auto next = std::make_shared<std::atomic<std::size_t>>(0);
+  return Host([scripts = std::move(scripts), next](int fd, Host& host) {
+    std::size_t index = (*next)++;
+    if (index < scripts.size()) scripts[index](fd, host);
+  });
+}
+
+// Keeps the connection until the connector hangs up, so that nothing ends on the host's end of file.
+void holdOn(int fd) {
+  char sink[4096];
+  while (::read(fd, sink, sizeof sink) > 0) {
+  }
+}
+
+// Returns once the connector has read every byte sent so far (or has gone).
+void consumed(int fd) {
+  int queued = 0;
+  while (::ioctl(fd, SIOCOUTQ, &queued) == 0 && queued > 0) std::this_thread::yield();
+}
+
+// The connector still answers a ping, and the ping's answer is the next line it writes.
+void expectServing(Connector& connector, const std::string& id) {
+  connector.line(json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "ping"}}.dump());
+  EXPECT_EQ(json::parse(connector.next().value_or("null")), json({{"jsonrpc", "2.0"}, {"id", id}, {"result", json::object()}}));
+}
+
+// The connector's next line, which must be one whole JSON text without a raw control byte.
+json nextAnswer(Connector& connector) {
+  std::string text = connector.next().value_or("null");
+  auto control = std::find_if(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+  EXPECT_EQ(control, text.end()) << "raw control byte in the output";
+  return json::parse(text);
+}
+
+struct Case {
+  const char* name;
+  std::string reply;  // sent after the request has been read; the host then holds the connection
+  json expected;      // the tool result
+};
+
+// Each case's host in turn, all against one connector: every reply gets its answer and a ping
+// after it is still served.
+void playAll(const std::vector<Case>& cases) {
+  std::vector<Host::Script> scripts;
+  for (const Case& c : cases) {
+    scripts.push_back([reply = c.reply](int fd, Host& host) {
+      host.record(line(fd));
+      say(fd, reply);
+      holdOn(fd);
+    });
+  }
+  Host host = sequence(std::move(scripts));
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    connector.line(callLine(static_cast<int>(i)));
+    EXPECT_EQ(nextAnswer(connector), cases[i].expected);
+    expectServing(connector, "after " + std::string(cases[i].name));
+  }
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+}
+
+std::string nested(std::size_t depth) {
+  // The object itself is the first level.
+  return "{\"ok\":true,\"text\":\"deep\",\"x\":" + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}\n";
+}
+
+}  // namespace
+
+TEST(HostileHosts, BrokenTextInTheReplyIsNoAnswer) {
+  playAll({
+      {"invalid UTF-8", "{\"ok\":true,\"text\":\"bad \xC3\x28\"}\n", toolResult(0, noAnswer, true)},
+      {"overlong slash", "{\"ok\":true,\"text\":\"\xC0\xAF\"}\n", toolResult(1, noAnswer, true)},
+      {"surrogate as UTF-8", "{\"ok\":true,\"text\":\"\xED\xA0\x80\"}\n", toolResult(2, noAnswer, true)},
+      {"stray byte outside text", "{\"ok\":true}\xFF\n", toolResult(3, noAnswer, true)},
+      {"lone high surrogate", "{\"ok\":true,\"text\":\"\\ud800\"}\n", toolResult(4, noAnswer, true)},
+      {"lone low surrogate", "{\"ok\":true,\"text\":\"a\\udc00b\"}\n", toolResult(5, noAnswer, true)},
+      {"high then no low", "{\"ok\":true,\"text\":\"\\ud800\\u0041\"}\n", toolResult(6, noAnswer, true)},
+      {"pair", "{\"ok\":true,\"text\":\"\\ud83d\\ude00\"}\n", toolResult(7, "\xF0\x9F\x98\x80", false)},
+      {"NUL escapes", "{\"ok\":false,\"error\":\"a\\u0000b\\u0000\"}\n", toolResult(8, std::string("a\0b\0", 4), true)},
+      {"raw NUL after the object", std::string("{\"ok\":true,\"text\":\"a\"}\0{\"ok\":false}\n", 36),
+       toolResult(9, noAnswer, true)},
+  });
+}
+
+TEST(HostileHosts, NestingPastTheBoundIsNoAnswer) {
+  playAll({
+      {"512 levels", nested(512), toolResult(0, "deep", false)},
+      {"513 levels", nested(513), toolResult(1, noAnswer, true)},
+      {"a million brackets", "{\"x\":" + std::string(1000000, '[') + "\n", toolResult(2, noAnswer, true)},
+      {"100,000 levels closed", nested(100000), toolResult(3, noAnswer, true)},
+  });
+}
+
+TEST(HostileHosts, MegabytesOfReplyAreCappedNotAwaited) {
+  std::string text(3000000, 't');
+  std::string lines;
+  for (int i = 0; i < 500000; ++i) lines += "{\"ok\":true}\n";  // 6 MB of whole lines
+  playAll({
+      {"5 MB without a line end", "{\"ok\":true,\"text\":\"" + std::string(5000000, 'x'), toolResult(0, noAnswer, true)},
+      {"6 MB of lines", lines, toolResult(1, noAnswer, true)},
+      {"3 MB in one line", "{\"ok\":true,\"text\":\"" + text + "\"}\n", toolResult(2, text, false)},
+      {"one object past the cap", "{\"ok\":true,\"text\":\"" + std::string(4100000, 'y') + "\"}\n",
+       toolResult(3, noAnswer, true)},
+  });
+}
+
+TEST(HostileHosts, ARepliesDribbledAByteAtATimeIsReadWhole) {
+  // Each byte is one read for the connector: a line end in the middle ends the reply there.
+  auto dribble = [](std::string reply) {
+    return [reply](int fd, Host& host) {
+      host.record(line(fd));
+      for (char c : reply) {
+        if (!say(fd, std::string(1, c))) break;
+        consumed(fd);
+      }
+      holdOn(fd);
+    };
+  };
+  Host host = sequence({dribble("{\"ok\":true,\"text\":\"slow \\u00e9\"}\n"), dribble("{\"ok\":true,\n\"text\":\"x\"}\n")});
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+  connector.line(callLine("whole"));
+  EXPECT_EQ(nextAnswer(connector), toolResult("whole", "slow \xC3\xA9", false));
+  connector.line(callLine("pretty"));
+  EXPECT_EQ(nextAnswer(connector), toolResult("pretty", noAnswer, true));
+  expectServing(connector, "after");
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+}
+
+TEST(HostileHosts, AResetMidReplyEndsTheReplyThere) {
+  // The host leaves most of the request unread and closes with a zero linger: the connector's next
+  // read fails with a reset, and what came before it is all the reply there is.
+  auto reset = [](std::string partial) {
+    return [partial](int fd, Host& host) {
+      char first;
+      if (::recv(fd, &first, 1, 0) == 1) host.record(std::string(1, first));
+      say(fd, partial);
+      linger abrupt{1, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
+    };  // the host's close follows
+  };
+  Host host = sequence({reset("{\"ok\":true,\"te"), reset("{\"ok\":true,\"text\":\"cut\"}")});
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+  connector.line(callLine("partial"));
+  EXPECT_EQ(nextAnswer(connector), toolResult("partial", noAnswer, true));
+  connector.line(callLine("whole"));
+  EXPECT_EQ(nextAnswer(connector), toolResult("whole", "cut", false));
+  expectServing(connector, "after");
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+}
+
+TEST(HostileHosts, AHostThatNeverReadsHoldsOnlyItsOwnCall) {
+  Gate hangUp;
+  Host host = sequence({
+      [&](int, Host& h) {
+        h.record("accepted, never read");
+        hangUp.wait();  // then closed with the request's bytes unread
+      },
+      Host::replying("{\"ok\":true,\"text\":\"meanwhile\"}\n"),
+  });
+  struct Release {
+    Gate& gate;
+    ~Release() { gate.open(); }  // also when an assertion ends the test early
+  } release{hangUp};
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+  // Far more than a socket buffer holds, so the connector is stuck writing it.
+  connector.line(callLine("stuck", {{"chat", "c2"}, {"message", std::string(6000000, 'm')}}));
+  host.await(1);
+  expectServing(connector, "while stuck");
+  connector.line(callLine("other"));
+  EXPECT_EQ(nextAnswer(connector), toolResult("other", "meanwhile", false));
+  hangUp.open();
+  EXPECT_EQ(nextAnswer(connector), toolResult("stuck", notOpen, true));
+  expectServing(connector, "after");
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+}
