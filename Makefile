@@ -1,6 +1,8 @@
 # Front door for people: each target installs what it needs (as root) and builds what it runs.
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# The builds run make themselves; their "Entering directory" lines only hide what matters.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all build test demo bench fuzz clean
 
