@@ -15,7 +15,19 @@ using Work = std::function<void()>;
 // reader allows (copied and dumped one level at a time), which needs between 64 and 128 KiB; this
 // leaves eight times that. With the default 8 MiB, glibc keeps only five stacks of finished threads
 // for reuse, so most calls mapped and unmapped a stack of their own.
+// Sanitizers make every frame several times larger, so their builds keep the usual 8 MiB.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VESK_LARGE_FRAMES 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VESK_LARGE_FRAMES 1
+#endif
+#endif
+#ifdef VESK_LARGE_FRAMES
+constexpr std::size_t stackSize = std::size_t{8} << 20;
+#else
 constexpr std::size_t stackSize = std::size_t{1} << 20;
+#endif
 
 // The thread's entry point: takes ownership of the item, runs it, frees it.
 void* start(void* item) {
