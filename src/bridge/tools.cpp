@@ -7,18 +7,13 @@
 #include "bridge/exchange.h"
 #include "front/output.h"
 #include "front/startup.h"
+#include "front/text.h"
 
 namespace vesk {
 
 namespace {
 
 using nlohmann::json;
-
-// `object[key]` when it is a string, else the empty string.
-std::string text(const json& object, const char* key) {
-  auto found = object.find(key);
-  return found != object.end() && found->is_string() ? found->get<std::string>() : "";
-}
 
 // `last_n` when it is a whole number within signed 64 bits (3 and 3.0 alike), else 6.
 std::int64_t count(const json& arguments) {
@@ -73,9 +68,7 @@ json result(const json& reply) {
 
 void call(const json& id, const json& params) {
   std::string name = text(params, "name");
-  static const json none = json::object();
-  auto given = params.find("arguments");
-  const json& toolArguments = given != params.end() && given->is_object() ? *given : none;
+  const json& toolArguments = nested(params, "arguments");
   std::optional<json> bridge = request(name, toolArguments);
   if (!bridge) return failure(id, -32602, "Unknown tool: " + name);
   reply(id, result(ask(*bridge)));

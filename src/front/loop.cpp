@@ -56,11 +56,8 @@ void handle(std::string_view line) {
   if (!message.is_object()) return;  // not one JSON object (a discarded value is not an object)
   auto id = message.find("id");
   if (id == message.end()) return;  // a notification: nothing to answer
-  auto method = message.find("method");
-  std::string name = method != message.end() && method->is_string() ? method->get<std::string>() : "";
-  static const json none = json::object();
-  auto given = message.find("params");
-  const json& params = given != message.end() && given->is_object() ? *given : none;
+  std::string name = text(message, "method");
+  const json& params = nested(message, "params");
   for (const auto& [served, entry] : entries) {
     if (served == name) return entry(*id, params);
   }

@@ -92,4 +92,15 @@ nlohmann::json parse(std::string_view text) {
   return nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
 }
 
+std::string text(const nlohmann::json& object, const char* key) {
+  auto found = object.find(key);
+  return found != object.end() && found->is_string() ? found->get<std::string>() : "";
+}
+
+const nlohmann::json& nested(const nlohmann::json& object, const char* key) {
+  static const nlohmann::json none = nlohmann::json::object();
+  auto found = object.find(key);
+  return found != object.end() && found->is_object() ? *found : none;
+}
+
 }  // namespace vesk

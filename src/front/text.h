@@ -24,4 +24,9 @@ std::string repair(std::string_view bytes);
 // nesting deeper than `deepest`. Never throws.
 nlohmann::json parse(std::string_view text);
 
+// Reading a member of a message that may be missing or of another type: `object[key]` when it is a
+// string, else the empty string; `object[key]` when it is an object, else an empty object.
+std::string text(const nlohmann::json& object, const char* key);
+const nlohmann::json& nested(const nlohmann::json& object, const char* key);
+
 }  // namespace vesk

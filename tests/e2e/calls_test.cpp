@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/build.h"
 #include "support/host.h"
 #include "support/process.h"
 
@@ -185,18 +186,8 @@ TEST(Calls, EndOfInputWaitsForEveryCallInFlight) {
   EXPECT_EQ(answered.size(), static_cast<std::size_t>(calls));
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define UNDER_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define UNDER_SANITIZER 1
-#endif
-#endif
-
 TEST(Calls, NoCallIsLostWhenNoThreadCanStart) {
-#ifdef UNDER_SANITIZER
-  GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
-#endif
+  if (testing_support::sanitized) GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
   // An address-space limit half a MiB above what the idle connector maps leaves room for the heap
   // but not for a thread's stack: every call must then run on the main thread instead of vanishing.
   std::size_t idle = 0;
