@@ -68,19 +68,19 @@ std::string repair(std::string_view bytes) {
   bool ascii = std::all_of(bytes.begin(), bytes.end(),
                            [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if (ascii) return std::string(bytes);
-  std::string text;
-  text.reserve(bytes.size());
+  std::string repaired;
+  repaired.reserve(bytes.size());
   while (!bytes.empty()) {
     int length = measure(bytes);
     if (length > 0) {
-      text.append(bytes.substr(0, static_cast<std::size_t>(length)));
+      repaired.append(bytes.substr(0, static_cast<std::size_t>(length)));
     } else {
-      text.append(replacement);
+      repaired.append(replacement);
       length = -length;
     }
     bytes.remove_prefix(static_cast<std::size_t>(length));
   }
-  return text;
+  return repaired;
 }
 
 nlohmann::json parse(std::string_view text) {
