@@ -70,9 +70,9 @@ void checkEnvelope(const json& request, const json& answer) {
   if (!shaped) fuzzing::fail("malformed error response", answer.dump());
 }
 
-void check(const std::string& line, const fuzzing::Written& written) {
+void check(std::string line, const fuzzing::Written& written) {
   if (!written.err.empty()) fuzzing::fail("wrote to standard error", written.err);
-  json request = vesk::parse(line);
+  json request = vesk::parse(line, vesk::Utf8::repaired);
   bool answerable = request.is_object() && request.contains("id");
   std::vector<std::string> out = lines(written.out);
   if (out.size() != (answerable ? 1u : 0u)) fuzzing::fail("wrong number of answers", written.out);
@@ -92,10 +92,11 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string line = vesk::repair(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string line(reinterpret_cast<const char*>(data), size);
+  std::string served = line;  // handle() may mend its line in place
   std::size_t before = fuzzing::threads();
   fuzzing::divert();
-  vesk::handle(line);
+  vesk::handle(served);
   vesk::running.wait();  // every tool call of this input has answered
   fuzzing::Written written = fuzzing::restore();
   fuzzing::settle(before);

@@ -40,8 +40,8 @@ std::vector<std::string> readAll(std::string_view payload, std::size_t piece) {
   });
   vesk::Lines reader(ends[0]);
   std::vector<std::string> lines;
-  std::string line;
-  while (reader.next(line)) lines.push_back(line);
+  std::span<char> line;
+  while (reader.next(line)) lines.emplace_back(line.data(), line.size());
   feeder.join();
   ::close(ends[0]);
   ::close(ends[1]);

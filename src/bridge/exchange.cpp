@@ -1,21 +1,26 @@
 #include "bridge/exchange.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "bridge/platform.h"
+#include "front/memory.h"
 #include "front/startup.h"
 #include "front/text.h"
 
 namespace vesk {
 
 namespace {
+
+using nlohmann::json;
 
 constexpr std::size_t readSize = 65536;
 constexpr std::size_t replyCap = 4000000;  // decimal, not 4 MiB
@@ -41,10 +46,13 @@ void configure(int fd) {
   platform::nosignal(fd);
 }
 
-// Sends the whole frame; false on any failure, an interrupted or timed-out send included.
+// Sends the whole frame; false on any failure, a timed-out send included. On Linux a send with a
+// time-out fails with EINTR after the process is stopped and continued (Ctrl-Z, fg) although no
+// handler is installed; nothing failed then, so it goes on.
 bool transmit(int fd, std::string_view frame) {
   while (!frame.empty()) {
     ssize_t n = ::send(fd, frame.data(), frame.size(), platform::sendFlags);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;  // host gone, or out of time: not retried
     frame.remove_prefix(static_cast<std::size_t>(n));
   }
@@ -52,17 +60,38 @@ bool transmit(int fd, std::string_view frame) {
 }
 
 // Collects the reply: until its last byte so far is LF, the host stops sending (end of file, an
-// error or the time-out), or the cap is reached.
+// error or the time-out), or the cap is reached. A read interrupted by a stop and continue (see
+// transmit()) is read again.
 std::string receive(int fd) {
   // Not zero-filled: read() overwrites what it returns, and untouched pages cost no memory.
   auto buffer = std::make_unique_for_overwrite<char[]>(readSize);
   std::string received;
   for (;;) {
     ssize_t n = ::read(fd, buffer.get(), readSize);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return received;  // end of file, error or time-out, not told apart
     received.append(buffer.get(), static_cast<std::size_t>(n));
     if (received.back() == '\n') return received;  // the host's line is complete
     if (received.size() >= replyCap) return received;  // a host that never ends its line
+  }
+}
+
+// Connects `fd`; false when the host cannot be reached. A connect waiting on a host whose backlog
+// is full also fails with EINTR after a stop and continue. On Linux the Unix-domain socket is then
+// left unconnected (a poll says it is writable and SO_ERROR is 0, yet it has no peer), so connect
+// is called again; where the connection goes on by itself instead, the second call says so
+// (EALREADY, or EISCONN once it is made), and the connection is awaited and its outcome taken.
+bool reach(int fd, const sockaddr_un& address) {
+  auto* target = reinterpret_cast<const sockaddr*>(&address);
+  for (;;) {
+    if (::connect(fd, target, sizeof address) == 0 || errno == EISCONN) return true;
+    if (errno == EINTR) continue;
+    if (errno != EALREADY && errno != EINPROGRESS) return false;
+    pollfd ready{fd, POLLOUT, 0};
+    if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return false;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
   }
 }
 
@@ -76,7 +105,12 @@ nlohmann::json talk(int fd, const nlohmann::json& request) {
   }
   frame += '\n';
   if (!transmit(fd, frame)) return unreachable();
-  return answer(receive(fd));
+  std::string received = receive(fd);
+  bool large = received.size() >= largeBlock;
+  json reply = answer(std::move(received));
+  // A long reply leaves free memory in this thread's heap; the system gets it back now.
+  if (large) releaseMemory();
+  return reply;
 }
 
 }  // namespace
@@ -89,7 +123,7 @@ nlohmann::json silent() {
   return {{"ok", false}, {"error", "Vesk didn\u2019t answer in time."}};
 }
 
-nlohmann::json answer(std::string_view received) {
+nlohmann::json answer(std::string received) {
   nlohmann::json reply = parse(received);
   return reply.is_object() ? reply : silent();
 }
@@ -102,8 +136,7 @@ nlohmann::json ask(const nlohmann::json& request) {
   // Before connecting: on Linux the send time-out also bounds a connect that waits on a host
   // whose backlog is full because it never accepts.
   configure(fd);
-  auto* target = reinterpret_cast<const sockaddr*>(&address);
-  nlohmann::json reply = ::connect(fd, target, sizeof address) == 0 ? talk(fd, request) : unreachable();
+  nlohmann::json reply = reach(fd, address) ? talk(fd, request) : unreachable();
   ::close(fd);
   return reply;
 }

@@ -2,7 +2,7 @@
 // reply, close. Re-entrant: any number of threads may be in an exchange at once.
 #pragma once
 
-#include <string_view>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -14,8 +14,8 @@ namespace vesk {
 nlohmann::json ask(const nlohmann::json& request);
 
 // The host's reply in the bytes `received`: the object they hold, or the no-answer reply when they
-// are not exactly one JSON object.
-nlohmann::json answer(std::string_view received);
+// are not exactly one JSON object. Takes the bytes, since reading them may mend them in place.
+nlohmann::json answer(std::string received);
 
 // The two replies ask() makes up itself, shaped like a refusal from the host.
 nlohmann::json unreachable();  // the not-open reply

@@ -1,6 +1,5 @@
 #include "bridge/tools.h"
 
-#include <cmath>
 #include <cstdint>
 #include <utility>
 
@@ -15,7 +14,9 @@ namespace {
 
 using nlohmann::json;
 
-// `last_n` when it is a whole number within signed 64 bits (3 and 3.0 alike), else 6.
+// `last_n` when it is a whole number within signed 64 bits, else 6. The reader has already made
+// an integer of every number written as a whole one in that range (3.0 as 3), so a number still a
+// double here is none: a fraction, or beyond the range although its double may round into it.
 std::int64_t count(const json& arguments) {
   constexpr std::int64_t unset = 6;
   auto found = arguments.find("last_n");
@@ -24,13 +25,7 @@ std::int64_t count(const json& arguments) {
     auto value = found->get<std::uint64_t>();
     return value <= INT64_MAX ? static_cast<std::int64_t>(value) : unset;
   }
-  if (found->is_number_integer()) return found->get<std::int64_t>();
-  if (!found->is_number_float()) return unset;
-  double value = found->get<double>();
-  // -2^63 is exact as a double, and so is 2^63, the first value past the range.
-  bool whole = std::isfinite(value) && std::trunc(value) == value;
-  bool inside = value >= -9223372036854775808.0 && value < 9223372036854775808.0;
-  return whole && inside ? static_cast<std::int64_t>(value) : unset;
+  return found->is_number_integer() ? found->get<std::int64_t>() : unset;
 }
 
 }  // namespace
@@ -53,13 +48,13 @@ std::optional<json> request(const std::string& name, const json& arguments) {
   return bridge;
 }
 
-json result(const json& reply) {
+json result(json reply) {
   auto ok = reply.find("ok");
   bool done = ok != reply.end() && ok->is_boolean() && ok->get<bool>();
   // On success only `text` is read, on failure only `error`; a string is shown as it is, even
   // empty, and anything else gives a fixed text.
   auto said = reply.find(done ? "text" : "error");
-  std::string shown = said != reply.end() && said->is_string() ? said->get<std::string>()
+  std::string shown = said != reply.end() && said->is_string() ? std::move(said->get_ref<std::string&>())
                       : done                                   ? "Done."
                                                                : "Vesk said no.";
   json item = {{"type", "text"}, {"text", std::move(shown)}};

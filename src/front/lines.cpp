@@ -1,8 +1,13 @@
 #include "front/lines.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "front/memory.h"
 
 namespace vesk {
 
@@ -10,15 +15,28 @@ namespace {
 
 constexpr std::size_t chunk = 65536;
 
+// Reads what `fd` has, up to `size` bytes: 0 at end of input, negative on an error. Waits for a
+// non-blocking descriptor that has nothing yet, and goes on after an interruption.
+ssize_t readSome(int fd, char* into, std::size_t size) {
+  for (;;) {
+    ssize_t n = ::read(fd, into, size);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return n;
+    pollfd ready{fd, POLLIN, 0};
+    ::poll(&ready, 1, -1);
+  }
+}
+
 }  // namespace
 
-bool Lines::next(std::string& line) {
+bool Lines::next(std::span<char>& line) {
   for (;;) {
     std::size_t end = pending.find('\n', scanned);
     if (end != std::string::npos) {
       std::size_t length = end - start;
       if (length > 0 && pending[end - 1] == '\r') --length;
-      line.assign(pending, start, length);
+      line = std::span<char>(pending.data() + start, length);
       start = scanned = end + 1;
       return true;
     }
@@ -26,26 +44,67 @@ bool Lines::next(std::string& line) {
     if (!ended && more()) continue;
     // Input is over: what is left, if anything, is a last line without LF.
     if (start == pending.size()) return false;
-    line.assign(pending, start);
+    line = std::span<char>(pending.data() + start, pending.size() - start);
     start = scanned = pending.size();
     return true;
   }
 }
 
 bool Lines::more() {
-  // Drop the lines already returned, so the buffer holds at most one line and one chunk.
-  pending.erase(0, start);
-  scanned -= start;
-  start = 0;
-  std::size_t used = pending.size();
-  pending.resize(used + chunk);
-  ssize_t n;
-  do {
-    n = ::read(fd, pending.data() + used, chunk);
-  } while (n < 0 && errno == EINTR);  // interrupted, not failed
+  if (skipping) return skim();
+  std::size_t used;
+  try {
+    compact();
+    used = pending.size();
+    pending.resize(used + chunk);
+  } catch (const std::bad_alloc&) {
+    // No room for the line so far and a chunk more: it is lost alone. Its bytes go now, and the
+    // rest of it as it arrives.
+    std::string().swap(pending);
+    start = scanned = 0;
+    skipping = true;
+    return skim();
+  }
+  ssize_t n = readSome(fd, pending.data() + used, chunk);
   pending.resize(used + (n > 0 ? static_cast<std::size_t>(n) : 0));
   if (n <= 0) ended = true;  // end of input, or a descriptor that can no longer be read
   return n > 0;
+}
+
+bool Lines::skim() {
+  char scratch[chunk];
+  for (;;) {
+    ssize_t n = readSome(fd, scratch, sizeof scratch);
+    if (n <= 0) {
+      ended = true;
+      return false;
+    }
+    char* lf = static_cast<char*>(std::memchr(scratch, '\n', static_cast<std::size_t>(n)));
+    if (lf == nullptr) continue;
+    try {
+      pending.assign(lf + 1, scratch + n);
+      skipping = false;
+    } catch (const std::bad_alloc&) {
+      // The next line's first bytes are lost with it; it is skipped to its end as well.
+    }
+    return true;
+  }
+}
+
+void Lines::compact() {
+  std::size_t rest = pending.size() - start;
+  if (pending.capacity() >= 4 * chunk && rest < chunk) {
+    // A long line is done: its buffer goes back to the system rather than staying for good.
+    {
+      std::string kept(pending, start);
+      pending.swap(kept);
+    }
+    releaseMemory();
+  } else {
+    pending.erase(0, start);
+  }
+  scanned -= start;
+  start = 0;
 }
 
 }  // namespace vesk

@@ -2,28 +2,36 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 
 namespace vesk {
 
 // Splits what arrives on a descriptor into lines. A line ends at LF, which is not part of it, and
 // neither is a CR just before the LF; a last line without LF still counts. The bytes are returned
-// as they came; repairing their UTF-8 is the caller's business.
+// as they came; repairing their UTF-8 is the caller's business. The descriptor may be non-blocking
+// (a client may hand one over): the reader then waits for it rather than taking "no data yet" for
+// the end.
 class Lines {
  public:
   explicit Lines(int fd) : fd(fd) {}
 
-  // Puts the next line into `line`; false once the input is exhausted or can no longer be read.
-  bool next(std::string& line);
+  // Points `line` at the next line, in the reader's own buffer, where the caller may change it in
+  // place until the next call; false once the input is exhausted or can no longer be read. A line
+  // too long for the memory there is skipped whole, never returned in part.
+  bool next(std::span<char>& line);
 
  private:
-  bool more();  // reads another chunk; false at end of input or on an error
+  bool more();     // reads another chunk; false at end of input or on an error
+  bool skim();     // reads past the rest of a line that could not be held
+  void compact();  // drops the lines returned; gives back a buffer that a long line grew
 
   int fd;
   std::string pending;      // bytes read and not yet returned, from `start` on
   std::size_t start = 0;    // where the next line begins in `pending`
   std::size_t scanned = 0;  // how far `pending` is known to hold no LF, so long lines scan once
   bool ended = false;
+  bool skipping = false;  // the line in progress could not be held and is being skipped
 };
 
 }  // namespace vesk

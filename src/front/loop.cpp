@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <new>
 #include <string>
 #include <utility>
 
@@ -49,11 +50,7 @@ constexpr std::pair<std::string_view, Entry> entries[] = {
     {"tools/call", handover},
 };
 
-}  // namespace
-
-void handle(std::string_view line) {
-  json message = parse(line);
-  if (!message.is_object()) return;  // not one JSON object (a discarded value is not an object)
+void dispatch(const json& message) {
   auto id = message.find("id");
   if (id == message.end()) return;  // a notification: nothing to answer
   std::string name = text(message, "method");
@@ -64,10 +61,23 @@ void handle(std::string_view line) {
   failure(*id, -32601, "Method not found: " + name);
 }
 
+}  // namespace
+
+void handle(std::span<char> line) {
+  json message = parse(line, Utf8::repaired);
+  Dismantling unmade(message);
+  if (!message.is_object()) return;  // not one JSON object (a discarded value is not an object)
+  try {
+    dispatch(message);
+  } catch (const std::bad_alloc&) {
+    // No memory for the answer, or for the hand-over's copies: this request is lost, alone.
+  }
+}
+
 void loop() {
   Lines input(STDIN_FILENO);
-  std::string line;
-  while (input.next(line)) handle(repair(line));
+  std::span<char> line;
+  while (input.next(line)) handle(line);
   // Every call read so far entered `running` before it was handed over, so none is missed here.
   running.wait();
 }

@@ -1,5 +1,6 @@
 #include "front/output.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,12 +14,19 @@ namespace vesk {
 
 namespace {
 
-// Writes all of `text` to standard output; gives up once the descriptor fails for good.
+// Writes all of `text` to standard output; gives up once the descriptor fails for good. A client
+// may hand over a non-blocking pipe: when it is full, this waits for the client to read, since a
+// line cut short would corrupt every line after it.
 void whole(std::string_view text) {
   while (!text.empty()) {
     ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
     if (n < 0 && errno == EINTR) continue;  // interrupted, not failed
-    if (n <= 0) return;                     // the client is gone; nobody is left to tell
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd ready{STDOUT_FILENO, POLLOUT, 0};
+      ::poll(&ready, 1, -1);
+      continue;
+    }
+    if (n <= 0) return;  // the client is gone; nobody is left to tell
     text.remove_prefix(static_cast<std::size_t>(n));
   }
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "front/catalogue.h"
+#include "front/memory.h"
 #include "front/text.h"
 
 namespace vesk {
@@ -19,6 +20,7 @@ Queue calls;
 Group running;
 
 void startup(int argc, char** argv) {
+  tuneMemory();
   // Arguments become text: a chat id with broken UTF-8 must still go out in a valid request.
   arguments.assign(argv, argv + argc);
   for (std::string& argument : arguments) argument = repair(argument);

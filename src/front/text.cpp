@@ -1,106 +1,90 @@
 #include "front/text.h"
 
-#include <algorithm>
+#include <iterator>
+#include <limits>
+
+#include "front/utf8.h"
 
 namespace vesk {
 
 namespace {
 
-constexpr std::string_view replacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+using nlohmann::json;
 
-// The length of the well-formed UTF-8 sequence that `s` begins with, or, negated, the length of the
-// ill-formed prefix that one U+FFFD replaces. `s` is not empty.
-int measure(std::string_view s) {
-  auto first = static_cast<unsigned char>(s[0]);
-  if (first < 0x80) return 1;
-  // Lead bytes, with the range their first continuation byte must fall in: these ranges exclude
-  // overlong forms, surrogates and code points above U+10FFFF.
-  int follow = 0;
-  unsigned char low = 0x80, high = 0xBF;
-  if (first >= 0xC2 && first <= 0xDF) {
-    follow = 1;
-  } else if (first >= 0xE0 && first <= 0xEF) {
-    follow = 2;
-    if (first == 0xE0) low = 0xA0;
-    if (first == 0xED) high = 0x9F;
-  } else if (first >= 0xF0 && first <= 0xF4) {
-    follow = 3;
-    if (first == 0xF0) low = 0x90;
-    if (first == 0xF4) high = 0x8F;
-  } else {
-    return -1;
-  }
-  for (int i = 1; i <= follow; ++i) {
-    if (static_cast<std::size_t>(i) >= s.size()) return -i;
-    auto next = static_cast<unsigned char>(s[static_cast<std::size_t>(i)]);
-    if (next < low || next > high) return -i;
-    low = 0x80;
-    high = 0xBF;
-  }
-  return follow + 1;
-}
-
-// How deeply `text` nests arrays and objects, counting brackets outside strings only. Stops
-// counting once the bound is passed, since the text is refused then anyway.
-std::size_t depth(std::string_view text) {
-  std::size_t level = 0, most = 0;
-  bool quoted = false, escaped = false;
-  for (char c : text) {
-    if (quoted) {
-      if (escaped) escaped = false;
-      else if (c == '\\') escaped = true;
-      else if (c == '"') quoted = false;
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == '[' || c == '{') {
-      most = std::max(most, ++level);
-      if (most > deepest) break;
-    } else if ((c == ']' || c == '}') && level > 0) {
-      --level;
-    }
-  }
-  return most;
+// The exponent of a JSON number, given without its 'e'. Saturates far beyond anything that could
+// still make a 64-bit integer, so a thousand-digit exponent cannot overflow.
+std::int64_t exponentOf(std::string_view written) {
+  constexpr std::int64_t saturated = std::int64_t{1} << 40;
+  bool negative = !written.empty() && written.front() == '-';
+  if (!written.empty() && (written.front() == '-' || written.front() == '+')) written.remove_prefix(1);
+  std::int64_t value = 0;
+  for (char c : written) value = std::min(saturated, value * 10 + (c - '0'));
+  return negative ? -value : value;
 }
 
 }  // namespace
 
 std::string repair(std::string_view bytes) {
-  bool ascii = std::all_of(bytes.begin(), bytes.end(),
-                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  if (ascii) return std::string(bytes);
-  std::string repaired;
-  repaired.reserve(bytes.size());
-  while (!bytes.empty()) {
-    int length = measure(bytes);
-    if (length > 0) {
-      repaired.append(bytes.substr(0, static_cast<std::size_t>(length)));
-    } else {
-      repaired.append(replacement);
-      length = -length;
+  if (utf8::wellFormed(bytes)) return std::string(bytes);
+  const char* end = bytes.data() + bytes.size();
+  return std::string(utf8::Repaired(bytes.data(), end), utf8::Repaired(end, end));
+}
+
+void dismantle(json& value) noexcept {
+  // Depth is bounded by the reader (`deepest`), so the recursion is too.
+  if (value.is_array()) {
+    auto& items = value.get_ref<json::array_t&>();
+    while (!items.empty()) {
+      dismantle(items.back());
+      items.pop_back();
     }
-    bytes.remove_prefix(static_cast<std::size_t>(length));
+  } else if (value.is_object()) {
+    auto& members = value.get_ref<json::object_t&>();
+    while (!members.empty()) {
+      auto last = std::prev(members.end());
+      dismantle(last->second);
+      members.erase(last);
+    }
   }
-  return repaired;
 }
 
-nlohmann::json parse(std::string_view text) {
-  // A raw NUL never belongs in a JSON text (inside a string it must be escaped), but the reader
-  // takes it for the end of its input and would accept whatever follows it unread.
-  bool nul = text.find('\0') != std::string_view::npos;
-  if (nul || depth(text) > deepest) return nlohmann::json(nlohmann::json::value_t::discarded);
-  // No callback, no exceptions: a failure comes back as a discarded value.
-  return nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
-}
-
-std::string text(const nlohmann::json& object, const char* key) {
+std::string text(const json& object, const char* key) {
   auto found = object.find(key);
   return found != object.end() && found->is_string() ? found->get<std::string>() : "";
 }
 
-const nlohmann::json& nested(const nlohmann::json& object, const char* key) {
-  static const nlohmann::json none = nlohmann::json::object();
+const json& nested(const json& object, const char* key) {
+  static const json none = json::object();
   auto found = object.find(key);
   return found != object.end() && found->is_object() ? *found : none;
+}
+
+std::optional<std::int64_t> exactly(std::string_view written) {
+  bool negative = !written.empty() && written.front() == '-';
+  if (negative) written.remove_prefix(1);
+  std::size_t e = written.find_first_of("eE");
+  std::int64_t scale = e == std::string_view::npos ? 0 : exponentOf(written.substr(e + 1));
+  std::string_view mantissa = written.substr(0, e);
+  std::size_t point = mantissa.find('.');
+  std::string_view whole = mantissa.substr(0, point);
+  std::string_view fraction = point == std::string_view::npos ? "" : mantissa.substr(point + 1);
+  // The number is the digits of `whole` and `fraction` in a row, times 10^scale.
+  scale -= static_cast<std::int64_t>(fraction.size());
+  auto digit = [&](std::size_t i) { return i < whole.size() ? whole[i] : fraction[i - whole.size()]; };
+  std::size_t first = 0, last = whole.size() + fraction.size();
+  while (first < last && digit(first) == '0') ++first;
+  if (first == last) return 0;  // zero, whatever its sign and exponent
+  for (; digit(last - 1) == '0'; --last) ++scale;
+  if (scale < 0) return std::nullopt;  // a nonzero digit below the units
+  // 10^19 and above lie beyond the range; below it, the magnitude fits 64 unsigned bits.
+  if (static_cast<std::int64_t>(last - first) + scale > 19) return std::nullopt;
+  std::uint64_t magnitude = 0;
+  for (std::size_t i = first; i < last; ++i) magnitude = magnitude * 10 + static_cast<unsigned>(digit(i) - '0');
+  for (; scale > 0; --scale) magnitude *= 10;
+  constexpr auto most = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  if (magnitude > most + (negative ? 1 : 0)) return std::nullopt;
+  if (!negative) return static_cast<std::int64_t>(magnitude);
+  return magnitude == most + 1 ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(magnitude);
 }
 
 }  // namespace vesk

@@ -38,10 +38,11 @@ TEST(Answer, OnlyExactlyOneJsonObjectCounts) {
   EXPECT_EQ(vesk::answer("{\"ok\":true,\"x\":[1]}\n"), json::parse(R"({"ok":true,"x":[1]})"));
   EXPECT_EQ(vesk::answer("{}"), json::object());
   for (std::string bytes : {"", "\n", "[]\n", "\"ok\"\n", "true", "null", "{\"ok\":true}\n{\"ok\":true}\n",
-                            "{\"ok\":tr", "{\"text\":\"\xC3\"}", "{\"text\":\"\\udc00\"}"}) {
+                            "{\"ok\":tr", "{\"text\":\"\xC3\"}"}) {
     SCOPED_TRACE(bytes);
     EXPECT_EQ(vesk::answer(bytes), vesk::silent());
   }
+  EXPECT_EQ(vesk::answer("{\"text\":\"\\udc00\"}"), json({{"text", "\xEF\xBF\xBD"}}));
   // The reader would stop at a raw NUL and take the object before it for the whole reply.
   EXPECT_EQ(vesk::answer(std::string("{\"ok\":true}\0{\"ok\":false}\n", 25)), vesk::silent());
   EXPECT_EQ(vesk::silent().dump(), "{\"error\":\"Vesk didn\xE2\x80\x99t answer in time.\",\"ok\":false}");

@@ -23,8 +23,8 @@ std::vector<std::string> lines(const std::string& input, std::size_t piece = 1 <
   });
   vesk::Lines reader(ends[0]);
   std::vector<std::string> result;
-  std::string line;
-  while (reader.next(line)) result.push_back(line);
+  std::span<char> line;
+  while (reader.next(line)) result.emplace_back(line.data(), line.size());
   writer.join();
   ::close(ends[0]);
   return result;

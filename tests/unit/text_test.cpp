@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "front/text.h"
@@ -28,38 +30,126 @@ TEST(Repair, KeepsValidTextAndReplacesEachIllFormedSubpart) {
   }
 }
 
-TEST(Parse, AcceptsOneJsonTextOnly) {
-  for (std::string text : {"{}", " {\"a\":1}\n", "[1,2]", "\"s\"", "3", "null"}) {
+namespace {
+
+using nlohmann::json;
+using vesk::Utf8;
+
+// parse() of a text it may mend in place, so each case gets its own copy.
+json parsed(std::string text, Utf8 broken = Utf8::refused) {
+  return vesk::parse(text, broken);
+}
+
+}  // namespace
+
+TEST(Parse, AcceptsOneJsonObjectOnly) {
+  for (std::string text : {"{}", " {\"a\":1}\n", "\xEF\xBB\xBF{}", "{\"a\":[1,{\"b\":2}]}\r\n"}) {
     SCOPED_TRACE(text);
-    EXPECT_FALSE(vesk::parse(text).is_discarded());
+    EXPECT_TRUE(parsed(text).is_object());
   }
   // A raw NUL would end the reader's input early, leaving the rest unread.
-  const std::string refused[] = {"", " ", "{", "{}{}", "{} x", "{'a':1}", "{\"a\":1,}", "NaN", "\"\xC3\"",
-                                 "\"\\ud800\"", "{\"a\":01}", std::string("{}\0", 3),
-                                 std::string("{}\0{}", 5), std::string("[\"a\0\"]", 6)};
+  const std::string refused[] = {"", " ", "{", "{}{}", "{} x", "{'a':1}", "{\"a\":1,}", "NaN", "[1,2]",
+                                 "\"s\"", "3", "null", "{\"a\":\"\xC3\"}", "{\"a\":01}", "{} []",
+                                 std::string("{}\0", 3), std::string("{}\0{}", 5), std::string("{\"a\0\":1}", 8)};
   for (const std::string& text : refused) {
     SCOPED_TRACE(text);
-    EXPECT_TRUE(vesk::parse(text).is_discarded());
+    EXPECT_TRUE(parsed(text).is_discarded());
   }
 }
 
 TEST(Parse, BoundsNestingButNotBracketsInStrings) {
-  auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
-  EXPECT_FALSE(vesk::parse(nested(vesk::deepest)).is_discarded());
-  EXPECT_TRUE(vesk::parse(nested(vesk::deepest + 1)).is_discarded());
-  EXPECT_TRUE(vesk::parse(nested(1000000)).is_discarded());  // refused, not a stack overflow
-  std::string quoted = "[\"" + std::string(10000, '[') + "\\\"{\"]";
-  EXPECT_FALSE(vesk::parse(quoted).is_discarded());
+  auto nested = [](std::size_t depth) {  // the object counts as the first level
+    return "{\"a\":" + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}";
+  };
+  EXPECT_FALSE(parsed(nested(vesk::deepest)).is_discarded());
+  EXPECT_TRUE(parsed(nested(vesk::deepest + 1)).is_discarded());
+  EXPECT_TRUE(parsed(nested(1000000)).is_discarded());  // refused, not a stack overflow
+  std::string quoted = "{\"a\":\"" + std::string(10000, '[') + "\\\"{\"}";
+  EXPECT_FALSE(parsed(quoted).is_discarded());
 }
 
 TEST(Parse, RefusesARawNulByteWhereverItIs) {
   // No JSON text holds a raw NUL byte; a reader that stops at one would take whatever follows
   // for no input at all.
   using namespace std::string_literals;
-  for (std::string text : {"{\"ok\":true}\0"s, "{\"ok\":true}\0{\"ok\":false}"s, "{}\0["s + std::string(600, '['),
+  for (std::string text : {"{\"ok\":true}\0"s, "{\"ok\":true}\0{\"ok\":false}"s, "{}\0{"s + std::string(600, '[') + "}",
                            "{\"id\":1,\"method\":\"ping\"}\0 junk"s, "\0{}"s, "{\"a\":\"\0\"}"s}) {
     SCOPED_TRACE(text);
-    EXPECT_TRUE(vesk::parse(text).is_discarded());
+    EXPECT_TRUE(parsed(text).is_discarded());
   }
-  EXPECT_EQ(vesk::parse("{\"text\":\"\\u0000\"}")["text"], "\0"s);  // the escape is fine
+  EXPECT_EQ(parsed("{\"text\":\"\\u0000\"}")["text"], "\0"s);  // the escape is fine
+}
+
+TEST(Parse, ReadsLoneSurrogateEscapesAsReplacementCharacters) {
+  const std::string r = "\xEF\xBF\xBD";
+  struct Case {
+    std::string escaped, read;
+  } cases[] = {
+      {R"(cut emoji \ud83d)", "cut emoji " + r},
+      {R"(\udc00)", r},
+      {R"(\uDC00\uD83D)", r + r},                      // a reversed pair: two lone halves
+      {R"(\ud83d\ude00)", "\xF0\x9F\x98\x80"},         // a valid pair stays what it encodes
+      {R"(\ud83d\u0041)", r + "A"},                    // a high half before another escape
+      {R"(\ud83d\ud83d\ude00)", r + "\xF0\x9F\x98\x80"},
+      {R"(\\ud83d)", "\\ud83d"},                       // an escaped backslash starts no escape
+      {R"(\\\ud83d)", "\\" + r},
+      {R"(\u00e9\ud800)", "\xC3\xA9" + r},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.escaped);
+    EXPECT_EQ(parsed("{\"t\":\"" + c.escaped + "\"}")["t"], c.read);
+  }
+  EXPECT_TRUE(parsed(R"({"t":"\ud83"})").is_discarded());  // a short escape is still an error
+}
+
+TEST(Parse, RepairsBrokenBytesOnlyWhenAsked) {
+  std::string broken = "{\"t\":\"a\xFF" "b\xE2\x80\"}";
+  EXPECT_TRUE(parsed(broken).is_discarded());
+  EXPECT_EQ(parsed(broken, Utf8::repaired)["t"], "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+}
+
+TEST(Parse, ReadsWholeNumbersAsWrittenButTheIdAsItCame) {
+  json read = parsed(R"({"id":2.0,"a":3.0,"b":-9223372036854775809,"c":[1e2,2.5],"d":{"id":4.0}})");
+  EXPECT_TRUE(read["id"].is_number_float());  // written back unchanged
+  EXPECT_EQ(read["a"].dump(), "3");
+  EXPECT_TRUE(read["b"].is_number_float());
+  EXPECT_EQ(read["c"].dump(), "[100,2.5]");
+  EXPECT_EQ(read["d"].dump(), R"({"id":4})");  // only the top-level id is kept as written
+}
+
+TEST(Exactly, GivesTheWholeNumberAsWrittenWithinSigned64Bits) {
+  struct Case {
+    const char* written;
+    std::optional<std::int64_t> whole;
+  } cases[] = {
+      {"3.0", 3},
+      {"30e-1", 3},
+      {"0.03e2", 3},
+      {"-0.0", 0},
+      {"0e999999999999999999", 0},
+      {"1E2", 100},
+      {"2.5", std::nullopt},
+      {"1e-400", std::nullopt},
+      {"4.0000000000000001", std::nullopt},
+      {"9223372036854775807.0", INT64_MAX},
+      {"9223372036854775808.0", std::nullopt},
+      {"-9223372036854775808.0", INT64_MIN},
+      {"-9.223372036854775808e18", INT64_MIN},
+      {"-9223372036854775809", std::nullopt},
+      {"-9223372036854776000", std::nullopt},
+      {"-9223372036854775809.0", std::nullopt},
+      {"9007199254740993.0", 9007199254740993},
+      {"1e19", std::nullopt},
+      {"1e999999999999999999", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.written);
+    EXPECT_EQ(vesk::exactly(c.written), c.whole);
+  }
+}
+
+TEST(Dismantle, LeavesAnEmptyValueOfTheSameKind) {
+  json value = parsed(R"({"a":[1,[2,{"b":[]}]],"c":"x"})");
+  vesk::dismantle(value);
+  EXPECT_EQ(value, json::object());
 }

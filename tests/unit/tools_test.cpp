@@ -4,6 +4,7 @@
 
 #include "bridge/tools.h"
 #include "front/startup.h"
+#include "front/text.h"
 
 using nlohmann::json;
 
@@ -42,10 +43,16 @@ TEST(Request, LastNIsAnyWholeNumberWithinSigned64BitsElseSix) {
       {"9223372036854775807", INT64_MAX},            {"-9223372036854775808", INT64_MIN},
       {"9223372036854775808", 6},                    {"18446744073709551615", 6},
       {"9.3e18", 6},  {"-0.0", 0},
+      // Just beyond the range, although their doubles round to exactly -2^63.
+      {"-9223372036854775809", 6},  {"-9223372036854776000", 6},  {"-9223372036854775809.0", 6},
+      {"-9223372036854775808.0", INT64_MIN},  {"9007199254740993.0", 9007199254740993},
+      {"4.0000000000000001", 6},  {"1e-400", 6},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.given);
-    json arguments = {{"chat", "c"}, {"last_n", json::parse(c.given)}};
+    // Read as a request's arguments are, since the reader decides from the digits as written.
+    std::string text = std::string(R"({"chat":"c","last_n":)") + c.given + "}";
+    json arguments = vesk::parse(text);
     json sent = vesk::request("vesk_read_chat", arguments).value()["last_n"];
     EXPECT_TRUE(sent.is_number_integer());
     EXPECT_EQ(sent.get<std::int64_t>(), c.sent);

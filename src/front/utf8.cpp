@@ -1,0 +1,72 @@
+#include "front/utf8.h"
+
+namespace vesk::utf8 {
+
+int measure(std::string_view s) {
+  auto first = static_cast<unsigned char>(s[0]);
+  if (first < 0x80) return 1;
+  // Lead bytes, with the range their first continuation byte must fall in: these ranges exclude
+  // overlong forms, surrogates and code points above U+10FFFF.
+  int follow = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (first >= 0xC2 && first <= 0xDF) {
+    follow = 1;
+  } else if (first >= 0xE0 && first <= 0xEF) {
+    follow = 2;
+    if (first == 0xE0) low = 0xA0;
+    if (first == 0xED) high = 0x9F;
+  } else if (first >= 0xF0 && first <= 0xF4) {
+    follow = 3;
+    if (first == 0xF0) low = 0x90;
+    if (first == 0xF4) high = 0x8F;
+  } else {
+    return -1;
+  }
+  for (int i = 1; i <= follow; ++i) {
+    if (static_cast<std::size_t>(i) >= s.size()) return -i;
+    auto next = static_cast<unsigned char>(s[static_cast<std::size_t>(i)]);
+    if (next < low || next > high) return -i;
+    low = 0x80;
+    high = 0xBF;
+  }
+  return follow + 1;
+}
+
+bool wellFormed(std::string_view s) {
+  while (!s.empty()) {
+    // ASCII, nearly all of what arrives, a byte at a time without the full measure.
+    if (static_cast<unsigned char>(s[0]) < 0x80) {
+      s.remove_prefix(1);
+      continue;
+    }
+    int length = measure(s);
+    if (length < 0) return false;
+    s.remove_prefix(static_cast<std::size_t>(length));
+  }
+  return true;
+}
+
+Repaired& Repaired::operator++() {
+  if (bad > 0) {
+    if (++phase < static_cast<int>(replacement.size())) return *this;
+    at += bad;
+    bad = phase = 0;
+    look();
+  } else {
+    ++at;
+    if (--left == 0) look();
+  }
+  return *this;
+}
+
+void Repaired::look() {
+  if (at == end) return;
+  int length = measure(std::string_view(at, static_cast<std::size_t>(end - at)));
+  if (length > 0) {
+    left = length;
+  } else {
+    bad = -length;
+  }
+}
+
+}  // namespace vesk::utf8
