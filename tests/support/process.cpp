@@ -44,12 +44,15 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 }  // namespace
 
 Connector::Connector(std::vector<std::string> args, const Environment& changes,
-                     std::vector<std::string> launcher) {
+                     std::vector<std::string> launcher, bool nonblocking) {
   char name[] = "/tmp/vesk-stderr-XXXXXX";
   int errors = ::mkstemp(name);
   errorFile = name;
   int in[2], out[2];
   if (errors < 0 || ::pipe(in) != 0 || ::pipe(out) != 0) throw std::runtime_error("pipe");
+  if (nonblocking) {
+    for (int fd : {in[0], out[1]}) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  }
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
   ::posix_spawn_file_actions_adddup2(&actions, in[0], 0);

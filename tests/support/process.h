@@ -17,9 +17,10 @@ using Environment = std::map<std::string, std::optional<std::string>>;
 class Connector {
  public:
   // `launcher`, when given, is a command that the connector's own command line is appended to,
-  // such as a shell that sets a resource limit and then runs it.
+  // such as a shell that sets a resource limit and then runs it. `nonblocking` hands the child
+  // standard input and output that are non-blocking, as some clients do.
   explicit Connector(std::vector<std::string> args = {}, const Environment& changes = {},
-                     std::vector<std::string> launcher = {});
+                     std::vector<std::string> launcher = {}, bool nonblocking = false);
   ~Connector();  // kills a child that is still running
 
   void send(std::string_view bytes);         // raw bytes to its standard input
@@ -33,6 +34,7 @@ class Connector {
   const std::string& rest() const { return remainder; }  // output read by finish()
   std::string errors() const;                            // all it wrote to standard error
   pid_t process() const { return pid; }                  // the child's id, while it runs
+  int stdoutFd() const { return output; }                // this side of its standard output
 
  private:
   pid_t pid = -1;

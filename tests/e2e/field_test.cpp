@@ -1,0 +1,239 @@
+// What real clients and machines do to the connector, end to end through the built binary: a
+// terminal's stop and continue, non-blocking pipes, Node's lone surrogates, huge lines, and memory
+// running out. Every request with an id must still get its answer.
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/build.h"
+#include "support/calls.h"
+#include "support/host.h"
+#include "support/proc.h"
+#include "support/process.h"
+
+using nlohmann::json;
+using testing_support::awaitTask;
+using testing_support::callLine;
+using testing_support::Connector;
+using testing_support::Folder;
+using testing_support::Gate;
+using testing_support::Host;
+using testing_support::line;
+using testing_support::pingLine;
+using testing_support::pong;
+using testing_support::say;
+using testing_support::statusKb;
+using testing_support::toolResult;
+
+namespace {
+
+std::string replyWith(const std::string& text) {
+  return json{{"ok", true}, {"text", text}}.dump() + "\n";
+}
+
+json answer(Connector& connector) {
+  return json::parse(connector.next().value_or("null"));
+}
+
+// Stops the connector as Ctrl-Z stops a terminal's process group, then continues it as fg does.
+void stopAndContinue(pid_t pid) {
+  ::kill(pid, SIGSTOP);
+  EXPECT_TRUE(awaitTask(pid, ""));
+  ::kill(pid, SIGCONT);
+}
+
+}  // namespace
+
+// A stop and continue while the worker waits on the host makes its socket call fail with EINTR;
+// the call must go on and bring back the host's own answer.
+TEST(Field, AToolCallGoesOnAcrossAStopAndContinue) {
+  struct Row {
+    const char* name;
+    std::string message;
+    const char* waitsIn;  // where the worker waits when the connector is stopped
+    bool readsLate;       // the host reads the request only after the continue
+  };
+  const std::vector<Row> rows = {
+      {"waiting for the reply", "hi", "unix_stream_read_generic", false},
+      {"sending a request larger than the socket holds", std::string(1 << 20, 'm'), "sock_alloc_send_pskb", true},
+  };
+  std::deque<Gate> resumed(rows.size());
+  std::atomic<std::size_t> next{0};
+  Host host([&](int fd, Host& self) {
+    std::size_t row = next++;
+    if (rows[row].readsLate) resumed[row].wait();
+    self.record(line(fd));
+    resumed[row].wait();
+    say(fd, replyWith(std::string("answer ") + rows[row].name));
+  });
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    connector.line(callLine(i, "vesk_send_to_chat", {{"chat", "api"}, {"message", rows[i].message}}));
+    ASSERT_TRUE(awaitTask(connector.process(), rows[i].waitsIn));
+    stopAndContinue(connector.process());
+    resumed[i].open();
+    EXPECT_EQ(answer(connector), toolResult(i, std::string("answer ") + rows[i].name, false));
+  }
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+}
+
+// A connect waiting on a host whose backlog is full fails with EINTR after a stop and continue,
+// leaving the socket unconnected: the connector must connect again, not give up or send on it.
+TEST(Field, AConnectGoesOnAcrossAStopAndContinue) {
+  Folder folder;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string path = folder.path + "/bridge.sock";
+  std::memcpy(address.sun_path, path.data(), path.size());
+  auto* target = reinterpret_cast<sockaddr*>(&address);
+  int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(::bind(listener, target, sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  int filler = ::socket(AF_UNIX, SOCK_STREAM, 0);  // takes the one place in the backlog
+  ASSERT_EQ(::connect(filler, target, sizeof address), 0);
+
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", path}});
+  connector.line(callLine(1, "vesk_list_chats"));
+  ASSERT_TRUE(awaitTask(connector.process(), "unix_wait_for_peer"));
+  stopAndContinue(connector.process());
+  ::close(::accept(listener, nullptr, nullptr));  // the filler's, which frees the backlog
+  pollfd waiting{listener, POLLIN, 0};
+  ASSERT_EQ(::poll(&waiting, 1, 30000), 1) << "the connector gave up connecting";
+  int served = ::accept(listener, nullptr, nullptr);
+  EXPECT_NE(line(served), "");
+  say(served, replyWith("3 chats"));
+  EXPECT_EQ(answer(connector), toolResult(1, "3 chats", false));
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+  for (int fd : {served, filler, listener}) ::close(fd);
+}
+
+// A client may hand over non-blocking pipes. A full standard output means "wait for the reader",
+// not "the client is gone"; an empty standard input means "nothing yet", not its end.
+TEST(Field, NonBlockingPipesLoseNothing) {
+  const std::string big(200000, 'b');
+  Host host(Host::replying(replyWith(big)));
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}}, {}, true);
+  ASSERT_TRUE(awaitTask(connector.process(), "poll"));  // waiting for input, not gone
+  constexpr int lists = 2000;
+  std::thread writer([&] {
+    for (int i = 0; i < lists; ++i) connector.line(json{{"id", i}, {"method", "tools/list"}}.dump());
+    connector.line(callLine("big", "vesk_list_chats"));
+  });
+  // The reader pauses until the pipe is nearly full (a line that does not fit is not written in
+  // part), so the connector meets a full non-blocking pipe.
+  int queued = 0;
+  while (::ioctl(connector.stdoutFd(), FIONREAD, &queued) == 0 && queued < 60000) std::this_thread::yield();
+  int answered = 0;
+  bool bigWhole = false;
+  for (int i = 0; i <= lists; ++i) {
+    json reply = json::parse(connector.next().value_or("null"), nullptr, false);
+    if (reply.contains("result") && reply["result"].contains("tools")) ++answered;
+    if (reply == toolResult("big", big, false)) bigWhole = true;
+  }
+  writer.join();
+  EXPECT_EQ(answered, lists);
+  EXPECT_TRUE(bigWhole);
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+}
+
+// A Node client cuts a string inside an emoji as a lone surrogate escape: the request is served,
+// and the host gets U+FFFD in its place.
+TEST(Field, ALoneSurrogateIsSentAsAReplacementCharacter) {
+  Host host(Host::replying(replyWith("sent")));
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+  connector.line(R"({"id":1,"method":"tools/call","params":{"name":"vesk_send_to_chat",)"
+                 R"("arguments":{"chat":"api","message":"cut emoji \ud83d"}}})");
+  EXPECT_EQ(answer(connector), toolResult(1, "sent", false));
+  EXPECT_EQ(json::parse(host.requests().at(0))["message"], "cut emoji \xEF\xBF\xBD");
+  EXPECT_EQ(connector.finish(), 0);
+}
+
+// A huge line costs about three times its size at the peak, whatever its bytes, and its memory
+// goes back once a normal line follows. Sanitizer runtimes hold memory of their own.
+TEST(Field, AHugeLineCostsAboutThreeTimesItsSizeAndGivesItBack) {
+  if (testing_support::sanitized) GTEST_SKIP() << "sanitizer runtimes keep freed memory";
+  constexpr long size = 32 << 20;
+  struct Row {
+    const char* name;
+    std::string padding;
+  } rows[] = {
+      {"valid", std::string(size, 'v')},
+      {"one broken byte in 64", [] {
+         std::string text(size, 'i');
+         for (std::size_t at = 0; at < text.size(); at += 64) text[at] = '\xFF';
+         return text;
+       }()},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Connector connector;
+    connector.line(pingLine("idle"));
+    ASSERT_EQ(answer(connector), pong("idle"));
+    long idle = statusKb(connector.process(), "VmRSS");
+    std::thread writer([&] {
+      connector.line(R"({"id":"huge","method":"ping","params":{"pad":")" + row.padding + "\"}}");
+      connector.line(pingLine("after"));
+    });
+    EXPECT_EQ(answer(connector), pong("huge"));
+    EXPECT_EQ(answer(connector), pong("after"));
+    writer.join();
+    connector.line(pingLine("read anew"));  // once answered, the reader has read past the long line
+    EXPECT_EQ(answer(connector), pong("read anew"));
+    long peak = statusKb(connector.process(), "VmHWM") - idle, left = statusKb(connector.process(), "VmRSS") - idle;
+    EXPECT_LT(peak, 4.5 * size / 1024) << "peak " << peak << " kB above idle";
+    EXPECT_LT(left, 8192) << left << " kB above idle still resident";
+    EXPECT_EQ(connector.finish(), 0);
+    EXPECT_EQ(connector.errors(), "");
+  }
+}
+
+// Under an address-space limit, a line too large to hold is lost alone: nothing on standard
+// error, the call in flight still answered, the next request served.
+TEST(Field, ALineThatCannotBeHeldIsLostAlone) {
+  if (testing_support::sanitized) GTEST_SKIP() << "sanitizer runtimes reserve address space of their own";
+  Gate release;
+  Host host([&](int fd, Host& self) {
+    self.record(line(fd));
+    release.wait();
+    say(fd, replyWith("in flight"));
+  });
+  // The limit leaves room for the connector and its call, not for a line of 256 MiB.
+  Connector probe;
+  probe.line(pingLine(0));
+  ASSERT_EQ(answer(probe), pong(0));
+  long idle = statusKb(probe.process(), "VmSize");
+  ASSERT_EQ(probe.finish(), 0);
+  std::string limit = "--as=" + std::to_string((idle + (96 << 10)) * 1024);
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}}, {"/usr/bin/prlimit", limit, "--"});
+  connector.line(callLine("flight", "vesk_list_chats"));
+  host.await(1);
+  std::thread writer([&] {
+    connector.line(R"({"id":"huge","method":"ping","params":{"pad":")" + std::string(256 << 20, 'x') + "\"}}");
+    connector.line(pingLine("after"));
+  });
+  EXPECT_EQ(answer(connector), pong("after"));
+  writer.join();
+  release.open();
+  EXPECT_EQ(answer(connector), toolResult("flight", "in flight", false));
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+}
