@@ -30,10 +30,10 @@ function filled(text, wrapper, socket) {
     .replaceAll('/Users/me/Library/Application Support/Vesk/bridge.sock', socket).replaceAll('CHAT_ID', 'web');
 }
 
-// Runs `command` in a process group of its own, within `limit` ms, and resolves to its exit and
-// output. Past the limit the whole group is killed, so nothing it started lives on.
-async function run(command, args, env, limit = turnLimit) {
-  const child = spawn(command, args, { env, stdio: ['ignore', 'pipe', 'pipe'], detached: true });
+// Runs `command` in `work`, in a process group of its own, within `limit` ms, and resolves to its
+// exit and output. Past the limit the whole group is killed, so nothing it started lives on.
+async function run(command, args, { env, work, limit = turnLimit }) {
+  const child = spawn(command, args, { env, cwd: work, stdio: ['ignore', 'pipe', 'pipe'], detached: true });
   let stdout = '';
   let stderr = '';
   child.stdout.on('data', (chunk) => { stdout += chunk; });
@@ -107,7 +107,7 @@ const claudeCode = {
   async configure(work, wrapper, socket) {
     const command = readme.match(/^ {4}(claude mcp add .*)$/m)[1];
     const added = await run('sh', ['-c', filled(command, wrapper, socket).replace(/^claude /, '"$0" '), this.binary],
-      this.env(work), 30_000);
+      { env: this.env(work), work, limit: 30_000 });
     assertRan(added, 'claude mcp add');
     const written = JSON.parse(readFileSync(join(work, '.claude.json'), 'utf8')).mcpServers.vesk;
     const { command: exe, args, env } = written;
@@ -116,7 +116,8 @@ const claudeCode = {
   async turn(work, model, step) {
     const env = { ...this.env(work), ANTHROPIC_BASE_URL: `http://127.0.0.1:${model.port}`,
       ANTHROPIC_API_KEY: 'scripted', ENABLE_TOOL_SEARCH: 'false' };
-    const outcome = await run(this.binary, ['-p', `Use ${step.tool}.`, '--allowedTools', `mcp__vesk__${step.tool}`], env);
+    const outcome = await run(this.binary, ['-p', `Use ${step.tool}.`, '--allowedTools', `mcp__vesk__${step.tool}`],
+      { env, work });
     assertRan(outcome, 'claude -p');
     const [result] = model.turn.results;
     return { ...result, offered: model.turn.requests[0]?.tools?.map((tool) => tool.name) ?? [] };
@@ -156,7 +157,7 @@ ${filled(block('toml'), wrapper, socket)}`);
   },
   async turn(work, model, step) {
     const outcome = await run(this.binary, ['exec', '--strict-config', '--json', '--skip-git-repo-check', `Use ${step.tool}.`],
-      this.env(work));
+      { env: this.env(work), work });
     assertRan(outcome, 'codex exec');
     // Codex gives the model no error mark; its own report of the call says whether it failed.
     const calls = outcome.stdout.split('\n').filter(Boolean).map((line) => JSON.parse(line))
@@ -232,7 +233,6 @@ for (const host of [claudeCode, codex]) {
     after(async () => {
       if (demo) await stop(demo);
       model?.server.close();
-      console.log(`${host.name} sent: ${[...seen].join(', ')}; the connector got ${host.passesItsEnvironment ? 'the host\'s whole' : 'a reduced'} environment`);
       rmSync(work, { recursive: true, force: true });
     });
 
@@ -248,5 +248,9 @@ for (const host of [claudeCode, codex]) {
         for (const method of checkWire(host, await wireLog(log), step, socket)) seen.add(method);
       });
     }
+
+    it(`sends ${host.handshake.join(', ')}, then the rest of the loop`, () => {
+      assert.deepEqual([...seen], [...host.handshake, 'notifications/initialized', 'tools/list', 'tools/call']);
+    });
   });
 }
