@@ -30,10 +30,19 @@ function filled(text, wrapper, socket) {
     .replaceAll('/Users/me/Library/Application Support/Vesk/bridge.sock', socket).replaceAll('CHAT_ID', 'web');
 }
 
+// The process groups of the hosts started so far, and a way to end whatever is left of them.
+const groups = [];
+function reap() {
+  for (const group of groups.splice(0)) {
+    try { process.kill(-group, 'SIGKILL'); } catch { /* the group has ended already */ }
+  }
+}
+
 // Runs `command` in `work`, in a process group of its own, within `limit` ms, and resolves to its
 // exit and output. Past the limit the whole group is killed, so nothing it started lives on.
 async function run(command, args, { env, work, limit = turnLimit }) {
   const child = spawn(command, args, { env, cwd: work, stdio: ['ignore', 'pipe', 'pipe'], detached: true });
+  groups.push(child.pid);
   let stdout = '';
   let stderr = '';
   child.stdout.on('data', (chunk) => { stdout += chunk; });
@@ -82,17 +91,29 @@ function writeWrapper(work, log) {
   return wrapper;
 }
 
-// The log of one connector's life, once it has ended (within 10 s of its host).
+// Whether a process has ended: gone, or a zombie nobody has reaped yet.
+function ended(pid) {
+  try {
+    return readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].startsWith('Z');
+  } catch {
+    return true;
+  }
+}
+
+// The log of one connector's life and its standard error, once it has ended (within 10 s of its
+// host); one still running then is killed.
 async function wireLog(log) {
-  for (let waited = 0; waited < 10_000; waited += 50) {
-    const entries = existsSync(log) ? readFileSync(log, 'utf8').split('\n').filter(Boolean).map((line) => JSON.parse(line)) : [];
-    if (entries.some((entry) => 'exit' in entry)) {
-      rmSync(log);
-      return entries;
+  assert.ok(existsSync(log), 'the host did not start the connector');
+  const { pid } = JSON.parse(readFileSync(log, 'utf8').split('\n')[0]);
+  for (let waited = 0; !ended(pid); waited += 50) {
+    if (waited >= 10_000) {
+      process.kill(pid, 'SIGKILL');
+      assert.fail('the connector did not end with its host');
     }
     await new Promise((resolve) => setTimeout(resolve, 50));
   }
-  assert.fail('the connector was not started, or did not end with its host');
+  const entries = readFileSync(log, 'utf8').split('\n').filter(Boolean).map((line) => JSON.parse(line));
+  return { entries, stderr: readFileSync(`${log}.stderr`, 'utf8') };
 }
 
 const claudeCode = {
@@ -185,11 +206,11 @@ const turns = [
 
 // What went between host and connector: each request answered exactly once, the handshake the
 // host makes, nothing on standard error, the turn's one call and its result.
-function checkWire(host, entries, step, socket) {
+function checkWire(host, { entries, stderr }, step, socket) {
   const [start] = entries;
   assert.equal(start.env.VESK_BRIDGE_SOCKET, socket, 'the configuration\'s env reaches the connector');
   assert.equal(start.env.VESK_HOSTS_MARKER !== undefined, host.passesItsEnvironment, 'what the host passes of its own environment');
-  assert.deepEqual(entries.filter((entry) => 'stderr' in entry), [], 'the connector wrote to standard error');
+  assert.equal(stderr, '', 'the connector wrote to standard error');
   const sent = entries.filter((entry) => 'in' in entry).map((entry) => JSON.parse(entry.in));
   const answers = entries.filter((entry) => 'out' in entry).map((entry) => JSON.parse(entry.out));
   const requests = sent.filter((message) => 'id' in message);
@@ -231,6 +252,7 @@ for (const host of [claudeCode, codex]) {
     });
 
     after(async () => {
+      reap();
       if (demo) await stop(demo);
       model?.server.close();
       rmSync(work, { recursive: true, force: true });
@@ -240,12 +262,18 @@ for (const host of [claudeCode, codex]) {
       it(step.name, { timeout: turnLimit + 30_000 }, async () => {
         if (step.stopFirst) await stop(demo);
         model.turn = turn(step.tool, step.args);
-        const result = await host.turn(work, model, step);
-        assert.ok(result.offered.includes(`mcp__vesk__${step.tool}`), `the model was offered ${result.offered}`);
-        assert.equal(model.turn.results.length, 1, 'the model got the tool\'s result once');
-        assert.ok(result.text.includes(step.text), `the model got: ${result.text}`);
-        assert.equal(result.isError, step.isError, 'the host marks the error');
-        for (const method of checkWire(host, await wireLog(log), step, socket)) seen.add(method);
+        try {
+          const result = await host.turn(work, model, step);
+          assert.ok(result.offered.includes(`mcp__vesk__${step.tool}`), `the model was offered ${result.offered}`);
+          assert.equal(model.turn.results.length, 1, 'the model got the tool\'s result once');
+          assert.ok(result.text.includes(step.text), `the model got: ${result.text}`);
+          assert.equal(result.isError, step.isError, 'the host marks the error');
+          for (const method of checkWire(host, await wireLog(log), step, socket)) seen.add(method);
+        } finally {
+          // Each turn starts its own connector: a failed one leaves neither processes nor log behind.
+          reap();
+          for (const file of [log, `${log}.stderr`]) rmSync(file, { force: true });
+        }
       });
     }
 
