@@ -235,6 +235,11 @@ function checkWire(host, { entries, stderr }, step, socket) {
   return sent.map((message) => message.method);
 }
 
+// The hosts must reach nothing but the scripted models: refuse to start them with a way out.
+const interfaces = readFileSync('/proc/self/net/dev', 'utf8').split('\n').slice(2).filter(Boolean)
+  .map((line) => line.split(':')[0].trim());
+assert.deepEqual(interfaces, ['lo'], 'run.sh runs this in a network namespace that holds only loopback');
+
 for (const host of [claudeCode, codex]) {
   describe(host.name, () => {
     const work = mkdtempSync(join(tmpdir(), 'vesk-hosts-'));
