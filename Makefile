@@ -21,6 +21,17 @@ test: build
 demo: build
 	@python3 demo/session.py --connector $(BUILD)/vesk-connector --host $(BUILD)/demo/vesk-demo-host
 
+# Claude Code and Codex drive the connector through whole turns (tests/hosts). Installs them from
+# their lockfile once (about 750 MB), then runs their test, where a skip fails the target.
+.PHONY: interop
+interop:
+	@sh tools/deps.sh iproute2
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target vesk-connector vesk-demo-host
+	@sh tests/hosts/install.sh
+	@VESK_CONNECTOR=$(abspath $(BUILD))/vesk-connector VESK_DEMO_HOST=$(abspath $(BUILD))/demo/vesk-demo-host \
+	  sh tests/hosts/run.sh
+
 # The benchmarks (docs/benchmarks.md): the connector against the floor of this machine, side by side.
 # Builds only what they run, then prints the micro-benchmarks and the table; the figures also go to
 # $(BUILD)/bench.json and a chart to $(BUILD)/bench.svg.
