@@ -5,8 +5,7 @@
 #
 # VESK_MACOS_ARCH is arm64 or x86_64; `make macos` builds both and joins each pair into one
 # universal binary. The toolchain is the one pinned in tools/zig (installed there by `make macos`),
-# the archiver is Debian's llvm-ar-14. Tests and benchmarks are not built: they run only where
-# they are built.
+# the archiver is Debian's llvm-ar-14. Tests and benchmarks are not built.
 set(CMAKE_SYSTEM_NAME Darwin)
 
 set(VESK_MACOS_ARCH "arm64" CACHE STRING "The macOS architecture to build for: arm64 or x86_64")
@@ -48,5 +47,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 
+# Off on macOS by default already; and programs built here for a Mac could not run here anyway.
 set(BUILD_TESTING OFF CACHE BOOL "Build the tests")
 set(VESK_BENCHMARKS OFF CACHE BOOL "Build the benchmark programs")
