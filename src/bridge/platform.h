@@ -18,16 +18,16 @@ inline constexpr std::size_t longestPathIn = sizeof(Address::sun_path) - 1;
 inline constexpr std::size_t longestPath = longestPathIn<sockaddr_un>;
 
 // A write to a socket whose peer has gone must fail with EPIPE rather than raise SIGPIPE, which
-// would end the process. Linux marks each send (MSG_NOSIGNAL); macOS marks the socket once
-// (SO_NOSIGPIPE). A system that has both gets both, which do not conflict.
-#if !defined(MSG_NOSIGNAL) && !defined(SO_NOSIGPIPE)
-#error "no way to keep a write to a closed socket from raising SIGPIPE on this system"
-#endif
-
-#ifdef MSG_NOSIGNAL
+// would end the process. Where the system has the SO_NOSIGPIPE socket option (macOS), each socket
+// is marked once and sends carry no flag; elsewhere (Linux) each send carries MSG_NOSIGNAL. macOS's
+// headers define MSG_NOSIGNAL too, but the socket option is what every macOS release honours, so
+// a system with both uses the option alone.
+#if defined(SO_NOSIGPIPE)
+inline constexpr int sendFlags = 0;
+#elif defined(MSG_NOSIGNAL)
 inline constexpr int sendFlags = MSG_NOSIGNAL;
 #else
-inline constexpr int sendFlags = 0;
+#error "no way to keep a write to a closed socket from raising SIGPIPE on this system"
 #endif
 
 // Marks `fd` where the system marks sockets rather than sends. The result is not looked at: the
