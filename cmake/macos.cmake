@@ -28,6 +28,9 @@ set(CMAKE_SYSTEM_PROCESSOR ${VESK_MACOS_ARCH})
 # -mmacosx-version-min flags are Apple's compiler's way of saying the same.
 set(CMAKE_CXX_COMPILER "${CMAKE_CURRENT_LIST_DIR}/../tools/zig/c++")
 set(CMAKE_CXX_COMPILER_TARGET "${vesk_zig_arch}-macos.${VESK_MACOS_MINIMUM}")
+# CMake's compiler checks compile without linking: zig builds libc++ for each set of flags it
+# links with, and the checks' flags differ from the build's, which cost a second libc++ each time.
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 find_program(CMAKE_AR llvm-ar-14 REQUIRED)
 find_program(CMAKE_RANLIB llvm-ranlib-14 REQUIRED)
 
