@@ -70,11 +70,11 @@ void call(const json& id, const json& params) {
 }
 
 void handover(const json& id, const json& params) {
-  // Entered here, on the main thread, so the wait at end of input cannot miss this call.
-  running.enter();
   // Copied into members of their own type: a plain [id, params] would copy the references' const,
-  // and the moves below would copy again, leaving the captures alive past leave().
-  calls.submit([id = json(id), params = json(params)]() mutable {
+  // and the moves below would copy again, leaving the captures alive past leave(). The copies are
+  // made before the call is counted, so that a call lost for want of memory leaves nothing for the
+  // wait at end of input to wait on.
+  auto work = [id = json(id), params = json(params)]() mutable {
     {
       // The copies die before leave(): after it the process may already be ending.
       json ownId = std::move(id), ownParams = std::move(params);
@@ -85,7 +85,15 @@ void handover(const json& id, const json& params) {
       }
     }
     running.leave();
-  });
+  };
+  // Entered here, on the main thread, so the wait at end of input cannot miss this call.
+  running.enter();
+  try {
+    calls.submit(std::move(work));
+  } catch (...) {
+    running.leave();  // no room to hand it over: lost, and not waited for
+    throw;
+  }
 }
 
 }  // namespace vesk
