@@ -1,6 +1,8 @@
 #include "front/text.h"
 
+#include <algorithm>
 #include <iterator>
+#include <numeric>
 #include <limits>
 
 #include "front/utf8.h"
@@ -14,11 +16,12 @@ using nlohmann::json;
 // The exponent of a JSON number, given without its 'e'. Saturates far beyond anything that could
 // still make a 64-bit integer, so a thousand-digit exponent cannot overflow.
 std::int64_t exponentOf(std::string_view written) {
-  constexpr std::int64_t saturated = std::int64_t{1} << 40;
+  static constexpr std::int64_t saturated = std::int64_t{1} << 40;
   bool negative = !written.empty() && written.front() == '-';
   if (!written.empty() && (written.front() == '-' || written.front() == '+')) written.remove_prefix(1);
-  std::int64_t value = 0;
-  for (char c : written) value = std::min(saturated, value * 10 + (c - '0'));
+  std::int64_t value = std::accumulate(written.begin(), written.end(), std::int64_t{0}, [](std::int64_t sum, char c) {
+    return std::min(saturated, sum * 10 + (c - '0'));
+  });
   return negative ? -value : value;
 }
 
