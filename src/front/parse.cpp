@@ -1,5 +1,6 @@
 // The strict reader behind parse(): nlohmann's parser, fed either the bytes in place or, when they
 // are not UTF-8, a repairing view of them, with a builder of our own in place of nlohmann's.
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <vector>
@@ -59,17 +60,24 @@ void mendSurrogates(char* at, char* end) {
       at += 12;
       continue;
     }
-    if (high(unit) || low(unit)) std::memcpy(at + 2, "fffd", 4);
+    if (high(unit) || low(unit)) std::copy_n("fffd", 4, at + 2);
     at += 6;
   }
 }
 
 // Builds the value from the parser's events, as nlohmann's own builder does, except that it moves
 // each string in rather than copying it (a long string is then held once more, not twice), stops
-// at nesting deeper than `deepest`, and reads numbers as written (exactly()).
+// at nesting deeper than `deepest`, and reads numbers as written (exactly()). What is left of the
+// value at its end is dismantled, so nlohmann's destructor, which may allocate, frees only an
+// empty value (hence the NOLINT).
 class Builder {
  public:
   json root;
+
+  Builder() = default;  // NOLINT(bugprone-exception-escape)
+  Builder(const Builder&) = delete;
+  Builder& operator=(const Builder&) = delete;
+  ~Builder() { dismantle(root); }  // NOLINT(bugprone-exception-escape)
 
   bool null() { return place(nullptr); }
   bool boolean(bool value) { return place(value); }
@@ -153,7 +161,6 @@ json parse(std::span<char> text, Utf8 broken) {
   } catch (const std::exception&) {
     // Out of memory (std::bad_alloc): this text is lost, and only this one.
   }
-  dismantle(builder.root);
   return discarded();
 }
 

@@ -35,18 +35,16 @@ std::string repair(std::string_view bytes) {
 
 void dismantle(json& value) noexcept {
   // Depth is bounded by the reader (`deepest`), so the recursion is too.
-  if (value.is_array()) {
-    auto& items = value.get_ref<json::array_t&>();
-    while (!items.empty()) {
-      dismantle(items.back());
-      items.pop_back();
+  if (auto* items = value.get_ptr<json::array_t*>()) {
+    while (!items->empty()) {
+      dismantle(items->back());
+      items->pop_back();
     }
-  } else if (value.is_object()) {
-    auto& members = value.get_ref<json::object_t&>();
-    while (!members.empty()) {
-      auto last = std::prev(members.end());
+  } else if (auto* members = value.get_ptr<json::object_t*>()) {
+    while (!members->empty()) {
+      auto last = std::prev(members->end());
       dismantle(last->second);
-      members.erase(last);
+      members->erase(last);
     }
   }
 }
