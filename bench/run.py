@@ -81,6 +81,13 @@ class Process:
                     return int(line.split()[1])
         return 0
 
+    def cpu(self):
+        """Seconds of CPU (user + system) the process has used so far, all its threads together,
+        ended ones included."""
+        with open(f"/proc/{self.popen.pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
     def finish(self):
         """Closes input and waits for the exit; returns the seconds that took."""
         start = time.perf_counter()
@@ -298,17 +305,20 @@ def calls(subject, host, count):
     sampler = Sampler(process)
     writer = threading.Thread(target=process.send, args=(blob,))
     sampler.start()
+    cpu = process.cpu()
     begin = time.perf_counter()
     writer.start()
     lines = process.lines(count)
     took = process.arrived - begin
+    cpu = process.cpu() - cpu
     writer.join()
     threads = sampler.stop()
     rss = process.status("VmHWM")
     process.finish()
     check(lines, 1, count, read_result)
     host.served(count)
-    return {"per_s": count / took, "wall_s": took, "rss_kb": rss, "threads": threads}
+    return {"per_s": count / took, "wall_s": took, "rss_kb": rss, "threads": threads,
+            "cpu_us": 1e6 * cpu / count}
 
 
 # --- the run ----------------------------------------------------------------------------------

@@ -75,22 +75,8 @@ void call(const json& id, const json& params) {
 }
 
 void handover(const json& id, const json& params) {
-  // Entered here, on the main thread, so the wait at end of input cannot miss this call.
-  running.enter();
-  // Copied into members of their own type: a plain [id, params] would copy the references' const,
-  // and the moves below would copy again, leaving the captures alive past leave().
-  calls.submit([id = json(id), params = json(params)]() mutable {
-    {
-      // The copies die before leave(): after it the process may already be ending.
-      json ownId = std::move(id), ownParams = std::move(params);
-      try {
-        call(ownId, ownParams);
-      } catch (...) {
-        // Only running out of memory gets here; the thread must not end the process.
-      }
-    }
-    running.leave();
-  });
+  // The copies are the work item's own: the queue destroys them before the call leaves `running`.
+  calls.submit(running, [id = json(id), params = json(params)] { call(id, params); });
 }
 
 }  // namespace vesk
