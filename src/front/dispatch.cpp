@@ -58,19 +58,23 @@ void Queue::attempt(Item& item) noexcept {
   }
 }
 
-void Queue::finish(Item* item) noexcept {
+void Queue::finish(Item* item, std::unique_lock<std::mutex>* worker) noexcept {
   Group& group = *item->group;
   attempt(*item);
   // The item's copies die before leave(): after it the process may already be ending.
   delete item;
+  // A worker counts itself idle before the group hears, so that a caller who waits on the group
+  // and submits again finds this worker rather than starting another.
+  if (worker != nullptr) {
+    worker->lock();
+    ++idle;
+  }
   group.leave();
 }
 
 void* Queue::start(void* item) noexcept {
   auto* first = static_cast<Item*>(item);
-  Queue& queue = *first->queue;
-  finish(first);
-  queue.serve();
+  first->queue->serve(first);
   return nullptr;
 }
 
@@ -96,7 +100,7 @@ void Queue::post(Item* item) noexcept {
     --workers;
   }
   // No thread to be had: the item still runs, here, rather than being lost.
-  finish(item);
+  finish(item, nullptr);
 }
 
 bool Queue::spawn(Item* item) noexcept {
@@ -111,26 +115,30 @@ bool Queue::spawn(Item* item) noexcept {
   return failed == 0;
 }
 
-void Queue::serve() noexcept {
-  std::unique_lock<std::mutex> hold(lock);
-  for (;;) {
-    ++idle;
-    auto deadline = std::chrono::steady_clock::now() + linger;
-    // The queue is looked at under the lock once the time is up too: an item posted just as the
-    // wait ran out counted this worker as idle, and would otherwise wait for a worker that is gone.
-    ready.wait_until(hold, deadline, [this] { return first != nullptr || closing; });
-    if (first == nullptr) break;
-    Item* item = first;
-    first = item->next;
-    if (first == nullptr) last = nullptr;
-    hold.unlock();
-    finish(item);
-    hold.lock();
+void Queue::serve(Item* item) noexcept {
+  std::unique_lock<std::mutex> hold(lock, std::defer_lock);
+  do {
+    finish(item, &hold);
+  } while ((item = next(hold)) != nullptr);
+}
+
+Queue::Item* Queue::next(std::unique_lock<std::mutex>& hold) noexcept {
+  auto deadline = std::chrono::steady_clock::now() + linger;
+  // The queue is looked at under the lock once the time is up too: an item posted just as the
+  // wait ran out counted this worker as idle, and would otherwise wait for a worker that is gone.
+  ready.wait_until(hold, deadline, [this] { return first != nullptr || closing; });
+  if (first == nullptr) {
+    // Nothing came for a while, or the queue is closing: this worker ends, its last touch of the
+    // queue made under the lock, so that a closing queue outlives it.
+    --idle;
+    if (--workers == 0) gone.notify_all();
+    return nullptr;
   }
-  // Nothing came for a while, or the queue is closing: this worker ends. Its last touch of the
-  // queue is under the lock, so a closing queue outlives it.
-  --idle;
-  if (--workers == 0) gone.notify_all();
+  Item* item = first;
+  first = item->next;
+  if (first == nullptr) last = nullptr;
+  hold.unlock();
+  return item;
 }
 
 }  // namespace vesk

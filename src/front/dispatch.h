@@ -71,11 +71,16 @@ class Queue {
   };
 
   static void attempt(Item& item) noexcept;  // runs the item; the one catch-all
-  static void finish(Item* item) noexcept;   // runs, frees, then leaves the item's group
   static void* start(void* item) noexcept;   // a worker thread's entry point
-  void post(Item* item) noexcept;            // to an idle worker, a new thread, or here
-  bool spawn(Item* item) noexcept;           // false when no thread could be started
-  void serve() noexcept;                     // a worker's life after its first item
+  // Runs and frees the item, then leaves its group. A worker passes its unlocked `worker` lock,
+  // and gets it back locked, with itself counted idle.
+  void finish(Item* item, std::unique_lock<std::mutex>* worker) noexcept;
+  void post(Item* item) noexcept;   // to an idle worker, a new thread, or here
+  bool spawn(Item* item) noexcept;  // false when no thread could be started
+  void serve(Item* item) noexcept;  // a worker's whole life, from its first item on
+  // Waits, counted idle and holding the lock, for the next item; returns it with the lock
+  // released, or nothing, still holding it, once the worker is to end.
+  Item* next(std::unique_lock<std::mutex>& hold) noexcept;
 
   const std::chrono::milliseconds linger;
   std::mutex lock;                // guards everything below
