@@ -84,7 +84,7 @@ void Queue::post(Item* item) noexcept {
     std::lock_guard<std::mutex> hold(lock);
     if (idle > 0) {
       // The item is that worker's now. Whichever worker looks next takes it, even one whose wait
-      // has just run out: see serve().
+      // has just run out: see next().
       --idle;
       (last != nullptr ? last->next : first) = item;
       last = item;
