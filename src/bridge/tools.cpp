@@ -70,30 +70,14 @@ void call(const json& id, const json& params) {
 }
 
 void handover(const json& id, const json& params) {
-  // Copied into members of their own type: a plain [id, params] would copy the references' const,
-  // and the moves below would copy again, leaving the captures alive past leave(). The copies are
-  // made before the call is counted, so that a call lost for want of memory leaves nothing for the
-  // wait at end of input to wait on.
-  auto work = [id = json(id), params = json(params)]() mutable {
-    {
-      // The copies die before leave(): after it the process may already be ending.
-      json ownId = std::move(id), ownParams = std::move(params);
-      try {
-        call(ownId, ownParams);
-      } catch (...) {
-        // Only running out of memory gets here; the thread must not end the process.
-      }
-    }
-    running.leave();
-  };
-  // Entered here, on the main thread, so the wait at end of input cannot miss this call.
-  running.enter();
-  try {
-    calls.submit(std::move(work));
-  } catch (...) {
-    running.leave();  // no room to hand it over: lost, and not waited for
-    throw;
-  }
+  // The copies are made here, before the call is counted, so that a call lost for want of memory
+  // leaves nothing for the wait at end of input to wait on. They are the work item's own: the
+  // queue destroys them before the call leaves `running`.
+  calls.submit(running, [id = json(id), params = json(params)]() mutable {
+    // A message may be tens of megabytes; taken apart, its copy can be let go with no memory left.
+    Dismantling unmade(params);
+    call(id, params);
+  });
 }
 
 }  // namespace vesk

@@ -9,8 +9,8 @@
 
 namespace vesk {
 
-// The "tools/call" entry, on the main thread: counts the call in `running`, hands copies of `id`
-// and `params` to a worker and returns at once, without waiting for the host.
+// The "tools/call" entry, on the main thread: hands copies of `id` and `params` to `calls`, counted
+// in `running`, and returns at once, without waiting for the host.
 void handover(const nlohmann::json& id, const nlohmann::json& params);
 
 // Carries out one call and writes exactly one response for it: an error for a name that is no

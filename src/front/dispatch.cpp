@@ -2,19 +2,13 @@
 
 #include <pthread.h>
 
-#include <memory>
-#include <utility>
-
 namespace vesk {
 
 namespace {
 
-using Work = std::function<void()>;
-
 // A worker's stack. The deepest thing a worker does is write back an id that nests as deep as the
 // reader allows (copied and dumped one level at a time), which needs between 64 and 128 KiB; this
-// leaves eight times that. With the default 8 MiB, glibc keeps only five stacks of finished threads
-// for reuse, so most calls mapped and unmapped a stack of their own.
+// leaves eight times that, and a burst that needs thousands of workers maps a thousandth as much.
 // Sanitizers make every frame several times larger, so their builds keep the usual 8 MiB.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define VESK_LARGE_FRAMES 1
@@ -29,32 +23,7 @@ constexpr std::size_t stackSize = std::size_t{8} << 20;
 constexpr std::size_t stackSize = std::size_t{1} << 20;
 #endif
 
-// The thread's entry point: takes ownership of the item, runs it, frees it.
-void* start(void* item) {
-  std::unique_ptr<Work> work(static_cast<Work*>(item));
-  try {
-    (*work)();
-  } catch (...) {
-    // An exception that left this thread would end the process; the item answers for itself.
-  }
-  return nullptr;
-}
-
 }  // namespace
-
-void Queue::submit(Work work) {
-  auto* item = new Work(std::move(work));
-  pthread_attr_t attributes;
-  ::pthread_attr_init(&attributes);
-  // Detached: nobody joins a worker; the group tells when the work is done.
-  ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-  ::pthread_attr_setstacksize(&attributes, stackSize);
-  pthread_t thread;
-  int failed = ::pthread_create(&thread, &attributes, start, item);
-  ::pthread_attr_destroy(&attributes);
-  // No thread to be had: the item still runs, here, rather than being lost.
-  if (failed != 0) start(item);
-}
 
 void Group::enter() {
   std::lock_guard<std::mutex> hold(lock);
@@ -71,6 +40,105 @@ void Group::leave() {
 void Group::wait() {
   std::unique_lock<std::mutex> hold(lock);
   idle.wait(hold, [this] { return count == 0; });
+}
+
+Queue::~Queue() {
+  std::unique_lock<std::mutex> hold(lock);
+  closing = true;
+  ready.notify_all();
+  gone.wait(hold, [this] { return workers == 0; });
+}
+
+void Queue::attempt(Item& item) noexcept {
+  try {
+    item.run();
+  } catch (...) {
+    // An exception that left a worker would end the process. The item answers for itself; what
+    // gets here (memory running out) costs this item alone.
+  }
+}
+
+void Queue::finish(Item* item, std::unique_lock<std::mutex>* worker) noexcept {
+  Group& group = *item->group;
+  attempt(*item);
+  // The item's copies die before leave(): after it the process may already be ending.
+  delete item;
+  // A worker counts itself idle before the group hears, so that a caller who waits on the group
+  // and submits again finds this worker rather than starting another.
+  if (worker != nullptr) {
+    worker->lock();
+    ++idle;
+  }
+  group.leave();
+}
+
+void* Queue::start(void* item) noexcept {
+  auto* first = static_cast<Item*>(item);
+  first->queue->serve(first);
+  return nullptr;
+}
+
+void Queue::post(Item* item) noexcept {
+  bool waiting = false;  // an idle worker takes it; else it needs a thread of its own
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    if (idle > 0) {
+      // The item is that worker's now. Whichever worker looks next takes it, even one whose wait
+      // has just run out: see next().
+      --idle;
+      (last != nullptr ? last->next : first) = item;
+      last = item;
+      waiting = true;
+    } else {
+      ++workers;  // counted before it starts, so that a closing queue waits for it too
+    }
+  }
+  if (waiting) return ready.notify_one();
+  if (spawn(item)) return;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    --workers;
+  }
+  // No thread to be had: the item still runs, here, rather than being lost.
+  finish(item, nullptr);
+}
+
+bool Queue::spawn(Item* item) noexcept {
+  pthread_attr_t attributes;
+  ::pthread_attr_init(&attributes);
+  // Detached: nobody joins a worker; the group tells when the work is done.
+  ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  ::pthread_attr_setstacksize(&attributes, stackSize);
+  pthread_t thread;
+  int failed = ::pthread_create(&thread, &attributes, start, item);
+  ::pthread_attr_destroy(&attributes);
+  return failed == 0;
+}
+
+void Queue::serve(Item* item) noexcept {
+  std::unique_lock<std::mutex> hold(lock, std::defer_lock);
+  do {
+    finish(item, &hold);
+  } while ((item = next(hold)) != nullptr);
+}
+
+Queue::Item* Queue::next(std::unique_lock<std::mutex>& hold) noexcept {
+  auto deadline = std::chrono::steady_clock::now() + linger;
+  // The queue is looked at under the lock once the time is up too: an item posted just as the
+  // wait ran out counted this worker as idle, and would otherwise wait for a worker that is gone.
+  ready.wait_until(hold, deadline, [this] { return first != nullptr || closing; });
+  if (first == nullptr) {
+    // Nothing came for a while, or the queue is closing: this worker ends, its last touch of the
+    // queue made under the lock, so that a closing queue outlives it.
+    --idle;
+    if (--workers == 0) gone.notify_all();
+    return nullptr;
+  }
+  Item* item = first;
+  first = item->next;
+  if (first == nullptr) last = nullptr;
+  hold.unlock();
+  return item;
 }
 
 }  // namespace vesk

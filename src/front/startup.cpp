@@ -16,7 +16,8 @@ std::string chat;
 std::string socketPath;
 nlohmann::json tools;
 std::mutex writeLock;
-Queue calls;
+// Never destroyed: idle workers may still be waiting on it while the process exits.
+Queue& calls = *new Queue;
 Group running;
 
 void startup(int argc, char** argv) {

@@ -19,7 +19,7 @@ extern std::string chat;                    // this chat's id; empty when not gi
 extern std::string socketPath;              // the bridge socket; empty when there is none
 extern nlohmann::json tools;                // the tool catalogue
 extern std::mutex writeLock;                // guards standard output
-extern Queue calls;                         // runs the tool calls
+extern Queue& calls;                        // runs the tool calls; never destroyed
 extern Group running;                       // counts the tool calls in flight
 
 // Fixes every value above, in the order they are declared. Validates and reports nothing.

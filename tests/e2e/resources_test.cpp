@@ -70,13 +70,13 @@ std::string proc(pid_t pid, const std::string& what) {
 }
 
 // The child's thread count once it is no higher than `bound`, or as it stands after a generous
-// while. Worker threads end just after their answer is written, and nothing outside the process
-// can be told when, so the count is read again until it settles.
+// while. Worker threads stay for a few seconds after their last call and then end, and nothing
+// outside the process can be told when, so the count is read again until it settles.
 std::size_t threads(pid_t pid, std::size_t bound) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   std::size_t n = entries(proc(pid, "task"));
   while (n > bound && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // no gate to wait on: poll gently
     n = entries(proc(pid, "task"));
   }
   return n;
@@ -107,6 +107,7 @@ TEST(Resources, AThousandCallsLeaveNoDescriptorOrThreadBehind) {
   for (int round = 0; round < 10; ++round) serve(connector, round * 100, 100);
   // Each exchange closes its socket before the answer is written, so this holds at once.
   EXPECT_EQ(entries(proc(pid, "fd")), descriptors);
+  // The workers stay until they have been idle for a while; then the connector is back to one.
   EXPECT_LE(threads(pid, idle), idle);
   EXPECT_EQ(connector.finish(), 0);
   EXPECT_EQ(connector.rest(), "");

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "front/dispatch.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Counts items that have run, and waits, with a time limit, until a number of them have: a lost
+// item then fails the test instead of hanging it in Group::wait().
+class Tally {
+ public:
+  void add() {
+    std::lock_guard<std::mutex> hold(lock);
+    ++done;
+    changed.notify_all();
+  }
+  bool reaches(int n) {
+    std::unique_lock<std::mutex> hold(lock);
+    return changed.wait_for(hold, 30s, [&] { return done >= n; });
+  }
+
+ private:
+  std::mutex lock;
+  std::condition_variable changed;
+  int done = 0;
+};
+
+}  // namespace
+
+TEST(Queue, AnIdleWorkerTakesTheNextItemEvenAfterOneThrew) {
+  vesk::Queue queue;
+  vesk::Group group;
+  std::set<std::thread::id> ran;  // written by one item at a time: each is waited for
+  for (int i = 0; i < 50; ++i) {
+    if (i % 2 == 1) {
+      // What gets past a call (memory running out) must end neither the worker nor the process.
+      queue.submit(group, [] { throw std::bad_alloc(); });
+    } else {
+      queue.submit(group, [&ran] { ran.insert(std::this_thread::get_id()); });
+    }
+    group.wait();
+  }
+  ASSERT_EQ(ran.size(), 1u) << "one call after another needs one worker, kept";
+  EXPECT_NE(*ran.begin(), std::this_thread::get_id());
+}
+
+TEST(Queue, ABurstWhileWorkersRetireLosesNothing) {
+  // Workers that end after a millisecond, and bursts that come about as often: many of them
+  // arrive just as a worker's wait runs out, where an item handed to a worker that is leaving
+  // would be lost.
+  vesk::Queue queue(1ms);
+  vesk::Group group;
+  Tally tally;
+  std::minstd_rand random(12);
+  int submitted = 0;
+  for (int round = 0; round < 300; ++round) {
+    int burst = 1 + static_cast<int>(random() % 8);
+    for (int i = 0; i < burst; ++i) queue.submit(group, [&tally] { tally.add(); });
+    submitted += burst;
+    ASSERT_TRUE(tally.reaches(submitted)) << "an item was lost in round " << round;
+    // No gate can say when a worker is about to end: only time does.
+    std::this_thread::sleep_for(std::chrono::microseconds(500 + random() % 1000));
+  }
+  group.wait();
+}
