@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include "front/memory.h"
+
 namespace vesk {
 
 namespace {
@@ -120,6 +122,11 @@ void Queue::serve(Item* item) noexcept {
   do {
     finish(item, &hold);
   } while ((item = next(hold)) != nullptr);
+  bool lastOne = workers == 0;
+  hold.unlock();
+  // A burst leaves its freed memory in the malloc arenas of the threads it ran on; the last worker
+  // to end hands it back, so that an idle connector is as small as a new one again.
+  if (lastOne) releaseMemory();
 }
 
 Queue::Item* Queue::next(std::unique_lock<std::mutex>& hold) noexcept {
