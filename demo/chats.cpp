@@ -13,7 +13,7 @@ namespace {
 using nlohmann::json;
 
 // A string member of `entry`; false when it is missing or not a string.
-bool text(const json& entry, const char* key, std::string& into) {
+bool stringField(const json& entry, const char* key, std::string& into) {
   auto found = entry.find(key);
   if (found == entry.end() || !found->is_string()) return false;
   into = found->get<std::string>();
@@ -27,7 +27,7 @@ bool history(const json& entry, Chat& chat) {
   if (!found->is_array()) return false;
   for (const json& item : *found) {
     Message message;
-    if (!item.is_object() || !text(item, "author", message.author) || !text(item, "text", message.text)) {
+    if (!item.is_object() || !stringField(item, "author", message.author) || !stringField(item, "text", message.text)) {
       return false;
     }
     chat.messages.push_back(std::move(message));
@@ -38,12 +38,12 @@ bool history(const json& entry, Chat& chat) {
 // One chat of the file; an empty string, or else what is wrong with it.
 std::string chat(const json& entry, Chat& into) {
   if (!entry.is_object()) return "is not an object";
-  if (!text(entry, "id", into.id) || into.id.empty()) return "needs a non-empty string \"id\"";
-  if (!text(entry, "name", into.name)) return "needs a string \"name\"";
-  if (!text(entry, "agent", into.agent) || (into.agent != "Claude" && into.agent != "Codex")) {
+  if (!stringField(entry, "id", into.id) || into.id.empty()) return "needs a non-empty string \"id\"";
+  if (!stringField(entry, "name", into.name)) return "needs a string \"name\"";
+  if (!stringField(entry, "agent", into.agent) || (into.agent != "Claude" && into.agent != "Codex")) {
     return "needs \"agent\" \"Claude\" or \"Codex\"";
   }
-  if (!text(entry, "folder", into.folder)) return "needs a string \"folder\"";
+  if (!stringField(entry, "folder", into.folder)) return "needs a string \"folder\"";
   auto busy = entry.find("busy");
   if (busy != entry.end() && !busy->is_boolean()) return "has a \"busy\" that is not true or false";
   into.busy = busy != entry.end() && busy->get<bool>();

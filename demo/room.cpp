@@ -40,7 +40,7 @@ std::string unknown(const std::string& id) {
 
 // How many messages to read: `last_n` when it is a whole number, 6 when it is absent; anything
 // else gives nothing, so that it is refused like an out-of-range count.
-std::optional<long long> count(const json& request) {
+std::optional<long long> wantedCount(const json& request) {
   auto found = request.find("last_n");
   if (found == request.end()) return 6;
   if (found->is_number_integer()) return found->get<long long>();
@@ -109,7 +109,7 @@ json Room::history(const json& request) {
   std::string id = member(request, "chat");
   Chat* chat = named(id);
   if (chat == nullptr) return refused(unknown(id));
-  std::optional<long long> wanted = count(request);
+  std::optional<long long> wanted = wantedCount(request);
   if (!wanted || *wanted < 1 || *wanted > mostRead) {
     return refused("last_n must be a whole number from 1 to 20.");
   }

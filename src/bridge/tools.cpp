@@ -17,7 +17,7 @@ using nlohmann::json;
 // `last_n` when it is a whole number within signed 64 bits, else 6. The reader has already made
 // an integer of every number written as a whole one in that range (3.0 as 3), so a number still a
 // double here is none: a fraction, or beyond the range although its double may round into it.
-std::int64_t count(const json& arguments) {
+std::int64_t lastCount(const json& arguments) {
   constexpr std::int64_t unset = 6;
   auto found = arguments.find("last_n");
   if (found == arguments.end()) return unset;
@@ -36,12 +36,12 @@ std::optional<json> request(const std::string& name, const json& arguments) {
     bridge["op"] = "list";
   } else if (name == "vesk_send_to_chat") {
     bridge["op"] = "send";
-    bridge["chat"] = text(arguments, "chat");
-    bridge["message"] = text(arguments, "message");
+    bridge["chat"] = stringMember(arguments, "chat");
+    bridge["message"] = stringMember(arguments, "message");
   } else if (name == "vesk_read_chat") {
     bridge["op"] = "read";
-    bridge["chat"] = text(arguments, "chat");
-    bridge["last_n"] = count(arguments);
+    bridge["chat"] = stringMember(arguments, "chat");
+    bridge["last_n"] = lastCount(arguments);
   } else {
     return std::nullopt;
   }
@@ -62,8 +62,8 @@ json result(json reply) {
 }
 
 void call(const json& id, const json& params) {
-  std::string name = text(params, "name");
-  const json& toolArguments = nested(params, "arguments");
+  std::string name = stringMember(params, "name");
+  const json& toolArguments = objectMember(params, "arguments");
   std::optional<json> bridge = request(name, toolArguments);
   if (!bridge) return failure(id, -32602, "Unknown tool: " + name);
   reply(id, result(ask(*bridge)));

@@ -74,7 +74,7 @@ void Queue::finish(Item* item, std::unique_lock<std::mutex>* worker) noexcept {
   group.leave();
 }
 
-void* Queue::start(void* item) noexcept {
+void* Queue::threadEntry(void* item) noexcept {
   auto* first = static_cast<Item*>(item);
   first->queue->serve(first);
   return nullptr;
@@ -112,7 +112,7 @@ bool Queue::spawn(Item* item) noexcept {
   ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   ::pthread_attr_setstacksize(&attributes, stackSize);
   pthread_t thread;
-  int failed = ::pthread_create(&thread, &attributes, start, item);
+  int failed = ::pthread_create(&thread, &attributes, threadEntry, item);
   ::pthread_attr_destroy(&attributes);
   return failed == 0;
 }

@@ -71,7 +71,7 @@ class Queue {
   };
 
   static void attempt(Item& item) noexcept;  // runs the item; the one catch-all
-  static void* start(void* item) noexcept;   // a worker thread's entry point
+  static void* threadEntry(void* item) noexcept; // a worker thread's entry point
   // Runs and frees the item, then leaves its group. A worker passes its unlocked `worker` lock,
   // and gets it back locked, with itself counted idle.
   void finish(Item* item, std::unique_lock<std::mutex>* worker) noexcept;

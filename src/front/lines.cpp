@@ -34,18 +34,18 @@ bool Lines::next(std::span<char>& line) {
   for (;;) {
     std::size_t end = pending.find('\n', scanned);
     if (end != std::string::npos) {
-      std::size_t length = end - start;
+      std::size_t length = end - lineStart;
       if (length > 0 && pending[end - 1] == '\r') --length;
-      line = std::span<char>(pending.data() + start, length);
-      start = scanned = end + 1;
+      line = std::span<char>(pending.data() + lineStart, length);
+      lineStart = scanned = end + 1;
       return true;
     }
     scanned = pending.size();
     if (!ended && more()) continue;
     // Input is over: what is left, if anything, is a last line without LF.
-    if (start == pending.size()) return false;
-    line = std::span<char>(pending.data() + start, pending.size() - start);
-    start = scanned = pending.size();
+    if (lineStart == pending.size()) return false;
+    line = std::span<char>(pending.data() + lineStart, pending.size() - lineStart);
+    lineStart = scanned = pending.size();
     return true;
   }
 }
@@ -61,7 +61,7 @@ bool Lines::more() {
     // No room for the line so far and a chunk more: it is lost alone. Its bytes go now, and the
     // rest of it as it arrives.
     std::string().swap(pending);
-    start = scanned = 0;
+    lineStart = scanned = 0;
     skipping = true;
     return skim();
   }
@@ -92,19 +92,19 @@ bool Lines::skim() {
 }
 
 void Lines::compact() {
-  std::size_t rest = pending.size() - start;
+  std::size_t rest = pending.size() - lineStart;
   if (pending.capacity() >= 4 * chunk && rest < chunk) {
     // A long line is done: its buffer goes back to the system rather than staying for good.
     {
-      std::string kept(pending, start);
+      std::string kept(pending, lineStart);
       pending.swap(kept);
     }
     releaseMemory();
   } else {
-    pending.erase(0, start);
+    pending.erase(0, lineStart);
   }
-  scanned -= start;
-  start = 0;
+  scanned -= lineStart;
+  lineStart = 0;
 }
 
 }  // namespace vesk

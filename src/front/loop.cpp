@@ -53,8 +53,8 @@ constexpr std::pair<std::string_view, Entry> entries[] = {
 void dispatch(const json& message) {
   auto id = message.find("id");
   if (id == message.end()) return;  // a notification: nothing to answer
-  std::string name = text(message, "method");
-  const json& params = nested(message, "params");
+  std::string name = stringMember(message, "method");
+  const json& params = objectMember(message, "params");
   for (const auto& [served, entry] : entries) {
     if (served == name) return entry(*id, params);
   }

@@ -49,12 +49,12 @@ void dismantle(json& value) noexcept {
   }
 }
 
-std::string text(const json& object, const char* key) {
+std::string stringMember(const json& object, const char* key) {
   auto found = object.find(key);
   return found != object.end() && found->is_string() ? found->get<std::string>() : "";
 }
 
-const json& nested(const json& object, const char* key) {
+const json& objectMember(const json& object, const char* key) {
   static const json none = json::object();
   auto found = object.find(key);
   return found != object.end() && found->is_object() ? *found : none;

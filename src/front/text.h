@@ -58,8 +58,8 @@ class Dismantling {
 
 // Reading a member of a message that may be missing or of another type: `object[key]` when it is a
 // string, else the empty string; `object[key]` when it is an object, else an empty object.
-std::string text(const nlohmann::json& object, const char* key);
-const nlohmann::json& nested(const nlohmann::json& object, const char* key);
+std::string stringMember(const nlohmann::json& object, const char* key);
+const nlohmann::json& objectMember(const nlohmann::json& object, const char* key);
 
 // The whole number that `written`, the text of a JSON number, stands for, when it is one within
 // signed 64 bits: "3.0" and "30e-1" give 3; "2.5", "1e-400" and "-9223372036854775809" give none.
