@@ -61,7 +61,7 @@ const std::string& listing() {
 }
 
 void list(const nlohmann::json& id, const nlohmann::json& /*params*/) {
-  emit(envelope(id, listing()));
+  reply(id, Serialised{listing()});
 }
 
 }  // namespace vesk

@@ -48,14 +48,14 @@ std::optional<std::string> identifier(const nlohmann::json& id) {
   return serialised(id);
 }
 
-}  // namespace
-
+// Writes `line`, one whole response already serialised and ending in LF, as it is.
 void emit(std::string_view line) {
   if (line.empty()) return;
   std::lock_guard<std::mutex> hold(writeLock);
   whole(line);
 }
 
+// Writes `message` as one line.
 void output(const nlohmann::json& message) {
   // Serialise outside the lock, so a large answer holds up no other writer. A message with invalid
   // UTF-8 in a string is dropped rather than written as broken JSON.
@@ -65,6 +65,9 @@ void output(const nlohmann::json& message) {
   emit(*line);
 }
 
+// The success response line for request `id`, LF included, around `result`, the compact JSON
+// text of the result object: byte for byte what output() would write for the same envelope.
+// Empty when `id` cannot be serialised.
 std::string envelope(const nlohmann::json& id, std::string_view result) {
   // Spliced by hand rather than built as an object and dumped: the envelope costs more than most
   // results. The members come in the order dump() gives them, sorted by name.
@@ -79,9 +82,15 @@ std::string envelope(const nlohmann::json& id, std::string_view result) {
   return line;
 }
 
+}  // namespace
+
 void reply(const nlohmann::json& id, const nlohmann::json& result) {
   std::optional<std::string> written = serialised(result);
   if (written) emit(envelope(id, *written));
+}
+
+void reply(const nlohmann::json& id, Serialised result) {
+  emit(envelope(id, result.text));
 }
 
 void failure(const nlohmann::json& id, std::int64_t code, const std::string& message) {

@@ -10,20 +10,17 @@
 
 namespace vesk {
 
-// Writes `message` as one line. A message that cannot be serialised is dropped without a word; a
-// failed write to standard output is not reported either.
-void output(const nlohmann::json& message);
+// A result object already written as compact JSON text, for the answers whose result never
+// changes ("{}" for a ping, the catalogue for "tools/list"): splicing it saves serialising it anew.
+struct Serialised {
+  std::string_view text;
+};
 
-// Writes `line`, one whole response already serialised and ending in LF, as it is.
-void emit(std::string_view line);
-
-// The success response line for request `id`, LF included, around `result`, which is already the
-// compact JSON text of the result object. Byte for byte what output() writes for the same envelope;
-// empty when `id` cannot be serialised.
-std::string envelope(const nlohmann::json& id, std::string_view result);
-
-// Writes the success response for request `id`, carrying `result`.
+// Writes the success response for request `id`, carrying `result`. A response that cannot be
+// serialised (invalid UTF-8 in a string) is dropped without a word; a failed write to standard
+// output is not reported either.
 void reply(const nlohmann::json& id, const nlohmann::json& result);
+void reply(const nlohmann::json& id, Serialised result);
 
 // Writes the error response for request `id`: exactly `code` and `message`, no `data`.
 void failure(const nlohmann::json& id, std::int64_t code, const std::string& message);
