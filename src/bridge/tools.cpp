@@ -17,7 +17,7 @@ using nlohmann::json;
 // `last_n` when it is a whole number within signed 64 bits, else 6. The reader has already made
 // an integer of every number written as a whole one in that range (3.0 as 3), so a number still a
 // double here is none: a fraction, or beyond the range although its double may round into it.
-std::int64_t lastCount(const json& arguments) {
+std::int64_t lastN(const json& arguments) {
   constexpr std::int64_t unset = 6;
   auto found = arguments.find("last_n");
   if (found == arguments.end()) return unset;
@@ -41,7 +41,7 @@ std::optional<json> request(const std::string& name, const json& arguments) {
   } else if (name == "vesk_read_chat") {
     bridge["op"] = "read";
     bridge["chat"] = stringMember(arguments, "chat");
-    bridge["last_n"] = lastCount(arguments);
+    bridge["last_n"] = lastN(arguments);
   } else {
     return std::nullopt;
   }
