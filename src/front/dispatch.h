@@ -97,9 +97,11 @@ template <class Work>
 void Queue::submit(Group& group, Work work) {
   static_assert(std::is_nothrow_move_constructible_v<Work>, "handing work over must not throw");
   group.enter();
-  // Moving the work in cannot fail; only the allocation can, and then the item runs here.
-  auto* task = new (std::nothrow) Task<Work>(std::move(work));
-  if (task != nullptr) {
+  // Only the allocation can fail, and then the item runs here. It is made before the work is
+  // moved, so that the work is moved exactly once, whichever way it goes.
+  void* room = ::operator new(sizeof(Task<Work>), std::nothrow);
+  if (room != nullptr) {
+    auto* task = new (room) Task<Work>(std::move(work));
     task->queue = this;
     task->group = &group;
     return post(task);
