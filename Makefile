@@ -49,7 +49,7 @@ SECONDS ?= 60
 
 fuzz:
 	@sh tools/deps.sh clang-14 libclang-rt-14-dev
-	@cmake -S . -B $(FUZZ_BUILD) -DVESK_FUZZ=ON -DBUILD_TESTING=OFF -DVESK_BENCHMARKS=OFF \
+	@cmake -S . -B $(FUZZ_BUILD) -DVESK_FUZZ=ON -DVESK_TESTS=OFF -DVESK_BENCHMARKS=OFF \
 	  -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz-line fuzz-reply fuzz-lines
 	@sh fuzz/run.sh $(FUZZ_BUILD) $(SECONDS)
