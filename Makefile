@@ -15,8 +15,10 @@ build:
 	  >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# The whole test suite.
+# The whole test suite. The MCP SDK its sdk-end-to-end test drives is installed first, from its
+# lockfile, so that ctest itself needs no network.
 test: build
+	@sh tools/npm-install.sh tests/sdk
 	@ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
 
 # The quick start: the demo host and the connector in one short scripted session, printed. A first
@@ -34,7 +36,7 @@ interop:
 	@sh tools/deps.sh interop
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target vesk-connector vesk-demo-host
-	@sh tests/hosts/install.sh
+	@sh tools/npm-install.sh tests/hosts
 	@VESK_CONNECTOR=$(abspath $(BUILD))/vesk-connector VESK_DEMO_HOST=$(abspath $(BUILD))/demo/vesk-demo-host \
 	  sh tests/hosts/run.sh
 
@@ -106,6 +108,7 @@ asan tsan:
 	@cmake -S . -B build-$@ -DVESK_SANITIZE=$(SANITIZER) -DVESK_TESTS=ON -DVESK_BENCHMARKS=OFF \
 	  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
 	@cmake --build build-$@ -j $(JOBS)
+	@sh tools/npm-install.sh tests/sdk
 	@$(SANITIZER_OPTIONS) ctest --test-dir build-$@ -j $(JOBS) --output-on-failure
 
 # clang++ builds everything under the same -Werror and runs the suite; clang-tidy (.clang-tidy)
@@ -115,6 +118,7 @@ lint:
 	@cmake -S . -B build-clang -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
 	  -DVESK_TESTS=ON -DVESK_BENCHMARKS=ON >/dev/null
 	@cmake --build build-clang -j $(JOBS)
+	@sh tools/npm-install.sh tests/sdk
 	@ctest --test-dir build-clang -j $(JOBS) --output-on-failure
 	@find src -name '*.cpp' | xargs -P $(JOBS) -n 1 clang-tidy-14 -p build-clang --quiet
 	@cppcheck --std=c++20 --language=c++ -I src --inline-suppr --quiet --error-exitcode=1 \
