@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # The builds run make themselves; their "Entering directory" lines only hide what matters.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build test demo bench fuzz macos clean
+.PHONY: all build test demo bench fuzz macos clean format
 
 all: build
 
@@ -111,10 +111,12 @@ asan tsan:
 	@sh tools/npm-install.sh tests/sdk
 	@$(SANITIZER_OPTIONS) ctest --test-dir build-$@ -j $(JOBS) --output-on-failure
 
-# clang++ builds everything under the same -Werror and runs the suite; clang-tidy (.clang-tidy)
-# then reads src/ through that build's compile commands, and cppcheck reads src/ and tests/.
+# Every C++ file is first checked against .clang-format (make format applies it); then clang++
+# builds everything under the same -Werror and runs the suite; clang-tidy (.clang-tidy) reads src/
+# through that build's compile commands, and cppcheck reads src/ and tests/.
 lint:
 	@sh tools/deps.sh test bench lint
+	@$(CXX_FILES) | xargs clang-format-14 --dry-run --Werror
 	@cmake -S . -B build-clang -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
 	  -DVESK_TESTS=ON -DVESK_BENCHMARKS=ON >/dev/null
 	@cmake --build build-clang -j $(JOBS)
@@ -125,3 +127,11 @@ lint:
 	  --enable=warning,style,performance,portability src
 	@cppcheck --std=c++20 --language=c++ -I src -I tests --inline-suppr --quiet --error-exitcode=1 \
 	  --enable=warning,performance,portability tests
+
+# Every C++ file of ours; the npm folders' own are not.
+CXX_FILES = find src demo bench fuzz tests -name node_modules -prune -o \( -name '*.cpp' -o -name '*.h' \) -print
+
+# Rewrites every C++ file in the layout .clang-format gives, which make lint checks.
+format:
+	@sh tools/deps.sh lint
+	@$(CXX_FILES) | xargs clang-format-14 -i

