@@ -17,29 +17,26 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/calls.h"
 #include "support/host.h"
 #include "support/process.h"
 
 using nlohmann::json;
+using testing_support::callLine;
 using testing_support::Connector;
 using testing_support::Gate;
 using testing_support::Host;
 using testing_support::line;
+using testing_support::noAnswer;
+using testing_support::notOpen;
+using testing_support::pingLine;
+using testing_support::pong;
 using testing_support::say;
+using testing_support::toolResult;
 
 namespace {
 
-const std::string notOpen = "Vesk isn\xE2\x80\x99t open on this Mac, so the other chats can\xE2\x80\x99t be reached.";
-const std::string noAnswer = "Vesk didn\xE2\x80\x99t answer in time.";
-
-std::string callLine(const json& id, const json& arguments = json::object()) {
-  json params = {{"name", "vesk_send_to_chat"}, {"arguments", arguments}};
-  return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}, {"params", params}}.dump();
-}
-
-json toolResult(const json& id, const std::string& text, bool isError) {
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"content", {{{"type", "text"}, {"text", text}}}}, {"isError", isError}}}};
-}
+const std::string tool = "vesk_send_to_chat";  // every call here, since only the host differs
 
 // A host that plays one script per connection, in the order the connections come.
 Host sequence(std::vector<Host::Script> scripts) {
@@ -65,8 +62,8 @@ void consumed(int fd) {
 
 // The connector still answers a ping, and the ping's answer is the next line it writes.
 void expectServing(Connector& connector, const std::string& id) {
-  connector.line(json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "ping"}}.dump());
-  EXPECT_EQ(json::parse(connector.next().value_or("null")), json({{"jsonrpc", "2.0"}, {"id", id}, {"result", json::object()}}));
+  connector.line(pingLine(id));
+  EXPECT_EQ(json::parse(connector.next().value_or("null")), pong(id));
 }
 
 // The connector's next line, which must be one whole JSON text without a raw control byte.
@@ -98,7 +95,7 @@ void playAll(const std::vector<Case>& cases) {
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].name);
-    connector.line(callLine(static_cast<int>(i)));
+    connector.line(callLine(static_cast<int>(i), tool));
     EXPECT_EQ(nextAnswer(connector), cases[i].expected);
     expectServing(connector, "after " + std::string(cases[i].name));
   }
@@ -167,9 +164,9 @@ TEST(HostileHosts, ARepliesDribbledAByteAtATimeIsReadWhole) {
   };
   Host host = sequence({dribble("{\"ok\":true,\"text\":\"slow \\u00e9\"}\n"), dribble("{\"ok\":true,\n\"text\":\"x\"}\n")});
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  connector.line(callLine("whole"));
+  connector.line(callLine("whole", tool));
   EXPECT_EQ(nextAnswer(connector), toolResult("whole", "slow \xC3\xA9", false));
-  connector.line(callLine("pretty"));
+  connector.line(callLine("pretty", tool));
   EXPECT_EQ(nextAnswer(connector), toolResult("pretty", noAnswer, true));
   expectServing(connector, "after");
   EXPECT_EQ(connector.finish(), 0);
@@ -190,9 +187,9 @@ TEST(HostileHosts, AResetMidReplyEndsTheReplyThere) {
   };
   Host host = sequence({reset("{\"ok\":true,\"te"), reset("{\"ok\":true,\"text\":\"cut\"}")});
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  connector.line(callLine("partial"));
+  connector.line(callLine("partial", tool));
   EXPECT_EQ(nextAnswer(connector), toolResult("partial", noAnswer, true));
-  connector.line(callLine("whole"));
+  connector.line(callLine("whole", tool));
   EXPECT_EQ(nextAnswer(connector), toolResult("whole", "cut", false));
   expectServing(connector, "after");
   EXPECT_EQ(connector.finish(), 0);
@@ -214,10 +211,10 @@ TEST(HostileHosts, AHostThatNeverReadsHoldsOnlyItsOwnCall) {
   } release{hangUp};
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   // Far more than a socket buffer holds, so the connector is stuck writing it.
-  connector.line(callLine("stuck", {{"chat", "c2"}, {"message", std::string(6000000, 'm')}}));
+  connector.line(callLine("stuck", tool, {{"chat", "c2"}, {"message", std::string(6000000, 'm')}}));
   host.await(1);
   expectServing(connector, "while stuck");
-  connector.line(callLine("other"));
+  connector.line(callLine("other", tool));
   EXPECT_EQ(nextAnswer(connector), toolResult("other", "meanwhile", false));
   hangUp.open();
   EXPECT_EQ(nextAnswer(connector), toolResult("stuck", notOpen, true));

@@ -6,9 +6,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/calls.h"
 #include "support/process.h"
 
 using nlohmann::json;
+using testing_support::errorResponse;
 using testing_support::run;
 using testing_support::split;
 
@@ -19,10 +21,6 @@ json answer(const std::string& line, std::vector<std::string> args = {}) {
   std::vector<std::string> lines = split(run({line}, std::move(args)));
   EXPECT_EQ(lines.size(), 1u) << line;
   return lines.empty() ? json() : json::parse(lines[0]);
-}
-
-json notFound(const json& id, const std::string& method) {
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", -32601}, {"message", "Method not found: " + method}}}};
 }
 
 }  // namespace
@@ -56,7 +54,7 @@ TEST(Loop, AnswersUnservedMethodsWithMethodNotFound) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    EXPECT_EQ(answer(c.line), notFound(1, c.method));
+    EXPECT_EQ(answer(c.line), errorResponse(1, -32601, "Method not found: " + c.method));
   }
 }
 

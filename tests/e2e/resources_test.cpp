@@ -12,10 +12,12 @@
 #include <nlohmann/json.hpp>
 
 #include "support/build.h"
+#include "support/calls.h"
 #include "support/process.h"
 #include "support/switchboard.h"
 
 using nlohmann::json;
+using testing_support::callLine;
 using testing_support::Connector;
 using testing_support::runtimeThreads;
 using testing_support::sanitized;
@@ -32,8 +34,7 @@ std::string echo(const std::string& request) {
 std::string calls(int first, int count) {
   std::string text;
   for (int i = first; i < first + count; ++i) {
-    json params = {{"name", "vesk_read_chat"}, {"arguments", {{"chat", std::to_string(i)}}}};
-    text += json{{"jsonrpc", "2.0"}, {"id", i}, {"method", "tools/call"}, {"params", params}}.dump() + "\n";
+    text += callLine(i, "vesk_read_chat", {{"chat", std::to_string(i)}}) + "\n";
   }
   return text;
 }
@@ -98,7 +99,7 @@ long resident(pid_t pid) {
 TEST(Resources, AThousandCallsLeaveNoDescriptorOrThreadBehind) {
   Switchboard host(echo);
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  connector.line(R"({"id":"p","method":"ping"})");
+  connector.line(testing_support::pingLine("p"));
   ASSERT_TRUE(connector.next().has_value());
   pid_t pid = connector.process();
   const std::size_t idle = 1 + runtimeThreads;  // the main thread, and the sanitizer's if any
