@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,8 +11,9 @@
 
 #include "support/build.h"
 #include "support/calls.h"
+#include "support/connector.h"
 #include "support/host.h"
-#include "support/process.h"
+#include "support/procfs.h"
 
 using nlohmann::json;
 using testing_support::callLine;
@@ -184,17 +184,14 @@ TEST(Calls, NoCallIsLostWhenNoThreadCanStart) {
   if (testing_support::sanitized) GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
   // An address-space limit half a MiB above what the idle connector maps leaves room for the heap
   // but not for a thread's stack: every call must then run on the main thread instead of vanishing.
-  std::size_t idle = 0;
+  long idle = 0;
   {
     Connector probe;
     probe.line(pingLine(0));
     ASSERT_TRUE(probe.next().has_value());  // started up and serving: all mapped that will be
-    std::ifstream status("/proc/" + std::to_string(probe.process()) + "/status");
-    for (std::string row; std::getline(status, row);) {
-      if (row.rfind("VmSize:", 0) == 0) idle = std::stoul(row.substr(7));  // in KiB
-    }
+    idle = testing_support::statusKb(probe.process(), "VmSize");
   }
-  ASSERT_GT(idle, 0u);
+  ASSERT_GT(idle, 0);
   Host host([](int fd, Host& h) {
     std::string request = line(fd);
     h.record(request);

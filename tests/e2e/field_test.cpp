@@ -22,9 +22,9 @@
 
 #include "support/build.h"
 #include "support/calls.h"
+#include "support/connector.h"
 #include "support/host.h"
-#include "support/proc.h"
-#include "support/process.h"
+#include "support/procfs.h"
 
 using nlohmann::json;
 using testing_support::awaitTask;

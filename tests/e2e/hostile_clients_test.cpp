@@ -18,8 +18,8 @@
 
 #include "support/build.h"
 #include "support/calls.h"
+#include "support/connector.h"
 #include "support/host.h"
-#include "support/process.h"
 #include "support/switchboard.h"
 
 using nlohmann::json;

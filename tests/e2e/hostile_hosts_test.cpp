@@ -18,8 +18,8 @@
 #include <nlohmann/json.hpp>
 
 #include "support/calls.h"
+#include "support/connector.h"
 #include "support/host.h"
-#include "support/process.h"
 
 using nlohmann::json;
 using testing_support::callLine;

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/calls.h"
-#include "support/process.h"
+#include "support/connector.h"
 
 using nlohmann::json;
 using testing_support::errorResponse;
