@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstring>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
@@ -24,7 +23,9 @@
 #include "support/process.h"
 
 using nlohmann::json;
+using testing_support::addressOf;
 using testing_support::Child;
+using testing_support::connected;
 using testing_support::Environment;
 using testing_support::Folder;
 using testing_support::line;
@@ -85,20 +86,6 @@ class Running {
   std::optional<Child> child;
   int errors = -1;
 };
-
-sockaddr_un where(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  return address;
-}
-
-int connected(const std::string& path) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address = where(path);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("connect");
-  return fd;
-}
 
 // One whole exchange: the reply to `request`, parsed.
 json roundTrip(const std::string& path, const json& request) {
@@ -164,7 +151,7 @@ TEST(DemoHost, ReplacesAStaleSocketFile) {
   Folder folder;
   std::string path = folder.path + "/bridge.sock";
   int left = ::socket(AF_UNIX, SOCK_STREAM, 0);  // bound, then gone: what a crashed host leaves
-  sockaddr_un address = where(path);
+  sockaddr_un address = addressOf(path);
   ASSERT_EQ(::bind(left, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ::close(left);
   ASSERT_TRUE(exists(path));

@@ -17,6 +17,7 @@
 
 using nlohmann::json;
 using testing_support::callLine;
+using testing_support::chatEcho;
 using testing_support::Connector;
 using testing_support::errorResponse;
 using testing_support::Folder;
@@ -24,6 +25,7 @@ using testing_support::Gate;
 using testing_support::Host;
 using testing_support::line;
 using testing_support::notOpen;
+using testing_support::okReply;
 using testing_support::parsed;
 using testing_support::pingLine;
 using testing_support::pong;
@@ -134,11 +136,7 @@ TEST(Calls, WithoutTheVariableTheSocketLivesUnderHome) {
 
 TEST(Calls, ASlowHostDelaysOnlyItsOwnCall) {
   Gate release;
-  Host host([&](int fd, Host& h) {
-    h.record(line(fd));
-    release.wait();
-    say(fd, "{\"ok\":true,\"text\":\"late\"}\n");
-  });
+  Host host(Host::holding(release, okReply("late")));
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   connector.line(callLine("slow", "vesk_list_chats"));
   host.await(1);
@@ -159,7 +157,7 @@ TEST(Calls, EndOfInputWaitsForEveryCallInFlight) {
     std::string request = line(fd);
     h.record(request);
     release.wait();
-    say(fd, json{{"ok", true}, {"text", json::parse(request)["chat"]}}.dump() + "\n");
+    say(fd, chatEcho(request));
   });
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   for (int i = 0; i < calls; ++i) {
@@ -195,7 +193,7 @@ TEST(Calls, NoCallIsLostWhenNoThreadCanStart) {
   Host host([](int fd, Host& h) {
     std::string request = line(fd);
     h.record(request);
-    say(fd, json{{"ok", true}, {"text", json::parse(request)["chat"]}}.dump() + "\n");
+    say(fd, chatEcho(request));
   });
   std::string limit = "ulimit -v " + std::to_string(idle + 512) + " && exec \"$0\" \"$@\"";
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}}, {"/bin/sh", "-c", limit});

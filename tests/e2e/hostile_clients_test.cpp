@@ -1,13 +1,10 @@
 // Clients that misbehave, end to end through the built connector: whatever arrives, it answers what
 // it must, drops the rest, keeps serving and writes nothing but protocol lines.
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -26,9 +23,9 @@ using nlohmann::json;
 using testing_support::callLine;
 using testing_support::Connector;
 using testing_support::errorResponse;
-using testing_support::Folder;
 using testing_support::Gate;
 using testing_support::Host;
+using testing_support::Listener;
 using testing_support::parsed;
 using testing_support::response;
 using testing_support::run;
@@ -223,22 +220,14 @@ TEST(HostileClient, InputMayEndAtAnyPointOfACall) {
   const json done = toolResult("c", "Done.", false);
   {
     SCOPED_TRACE("before the host accepted the connection");
-    Folder folder;
-    std::string path = folder.path + "/bridge.sock";
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.data(), path.size());
-    int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    Connector connector({}, {{"VESK_BRIDGE_SOCKET", path}});
+    Listener listener("", 1);
+    Connector connector({}, {{"VESK_BRIDGE_SOCKET", listener.path()}});
     connector.line(call);
     connector.hangup();
-    int fd = ::accept(listener, nullptr, nullptr);  // only now, after the input has ended
+    int fd = listener.incoming();  // only now, after the input has ended
     testing_support::line(fd);
     say(fd, "{\"ok\":true}\n");
     ::close(fd);
-    ::close(listener);
     EXPECT_EQ(connector.drain(), 0);
     EXPECT_EQ(parsed(connector.rest()), std::vector<json>{done});
     EXPECT_EQ(connector.errors(), "");
@@ -246,11 +235,7 @@ TEST(HostileClient, InputMayEndAtAnyPointOfACall) {
   {
     SCOPED_TRACE("while the host holds the request");
     Gate release;
-    Host host([&](int fd, Host& h) {
-      h.record(testing_support::line(fd));
-      release.wait();
-      say(fd, "{\"ok\":true}\n");
-    });
+    Host host(Host::holding(release, "{\"ok\":true}\n"));
     Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
     connector.line(call);
     host.await(1);

@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,15 +35,6 @@ using testing_support::toolResult;
 namespace {
 
 const std::string tool = "vesk_send_to_chat";  // every call here, since only the host differs
-
-// A host that plays one script per connection, in the order the connections come.
-Host sequence(std::vector<Host::Script> scripts) {
-  auto next = std::make_shared<std::atomic<std::size_t>>(0);
-  return Host([scripts = std::move(scripts), next](int fd, Host& host) {
-    std::size_t index = (*next)++;
-    if (index < scripts.size()) scripts[index](fd, host);
-  });
-}
 
 // Keeps the connection until the connector hangs up, so that nothing ends on the host's end of file.
 void holdOn(int fd) {
@@ -91,7 +80,7 @@ void playAll(const std::vector<Case>& cases) {
       holdOn(fd);
     });
   }
-  Host host = sequence(std::move(scripts));
+  Host host(Host::inTurn(std::move(scripts)));
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].name);
@@ -162,7 +151,7 @@ TEST(HostileHosts, ARepliesDribbledAByteAtATimeIsReadWhole) {
       holdOn(fd);
     };
   };
-  Host host = sequence({dribble("{\"ok\":true,\"text\":\"slow \\u00e9\"}\n"), dribble("{\"ok\":true,\n\"text\":\"x\"}\n")});
+  Host host(Host::inTurn({dribble("{\"ok\":true,\"text\":\"slow \\u00e9\"}\n"), dribble("{\"ok\":true,\n\"text\":\"x\"}\n")}));
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   connector.line(callLine("whole", tool));
   EXPECT_EQ(nextAnswer(connector), toolResult("whole", "slow \xC3\xA9", false));
@@ -185,7 +174,7 @@ TEST(HostileHosts, AResetMidReplyEndsTheReplyThere) {
       ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
     };  // the host's close follows
   };
-  Host host = sequence({reset("{\"ok\":true,\"te"), reset("{\"ok\":true,\"text\":\"cut\"}")});
+  Host host(Host::inTurn({reset("{\"ok\":true,\"te"), reset("{\"ok\":true,\"text\":\"cut\"}")}));
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   connector.line(callLine("partial", tool));
   EXPECT_EQ(nextAnswer(connector), toolResult("partial", noAnswer, true));
@@ -198,13 +187,13 @@ TEST(HostileHosts, AResetMidReplyEndsTheReplyThere) {
 
 TEST(HostileHosts, AHostThatNeverReadsHoldsOnlyItsOwnCall) {
   Gate hangUp;
-  Host host = sequence({
+  Host host(Host::inTurn({
       [&](int, Host& h) {
         h.record("accepted, never read");
         hangUp.wait();  // then closed with the request's bytes unread
       },
       Host::replying("{\"ok\":true,\"text\":\"meanwhile\"}\n"),
-  });
+  }));
   struct Release {
     Gate& gate;
     ~Release() { gate.open(); }  // also when an assertion ends the test early

@@ -12,11 +12,13 @@
 #include "support/build.h"
 #include "support/calls.h"
 #include "support/connector.h"
+#include "support/host.h"
 #include "support/procfs.h"
 #include "support/switchboard.h"
 
 using nlohmann::json;
 using testing_support::callLine;
+using testing_support::chatEcho;
 using testing_support::Connector;
 using testing_support::descriptors;
 using testing_support::runtimeThreads;
@@ -27,11 +29,6 @@ using testing_support::Switchboard;
 using testing_support::tasks;
 
 namespace {
-
-// The host's answer: success, with the chat the request named as its text.
-std::string echo(const std::string& request) {
-  return json{{"ok", true}, {"text", json::parse(request)["chat"]}}.dump() + "\n";
-}
 
 std::string calls(int first, int count) {
   std::string text;
@@ -78,7 +75,7 @@ std::size_t threads(pid_t pid, std::size_t bound) {
 }  // namespace
 
 TEST(Resources, AThousandCallsLeaveNoDescriptorOrThreadBehind) {
-  Switchboard host(echo);
+  Switchboard host(chatEcho);
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   connector.line(testing_support::pingLine("p"));
   ASSERT_TRUE(connector.next().has_value());
@@ -100,7 +97,7 @@ TEST(Resources, EveryOneOfAThousandCallsInFlightIsAnsweredOnce) {
   const int count = 1000;
   for (bool inputEndsFirst : {false, true}) {
     SCOPED_TRACE(inputEndsFirst ? "input ends while all are in flight" : "input stays open");
-    Switchboard host(echo, true);
+    Switchboard host(chatEcho, true);
     Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
     connector.send(calls(0, count));
     host.await(count);  // every call holds its own connection at the same time
@@ -125,7 +122,7 @@ TEST(Resources, EveryOneOfAThousandCallsInFlightIsAnsweredOnce) {
 TEST(Resources, MemoryStaysFlatOverTenThousandCalls) {
   // Sanitized builds check for leaks instead: their runtimes hold freed memory on purpose.
   if (sanitized) GTEST_SKIP() << "sanitizer runtimes hold freed memory on purpose";
-  Switchboard host(echo);
+  Switchboard host(chatEcho);
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   const int round = 250;
   int sent = 0;
