@@ -63,33 +63,47 @@ json nextAnswer(Connector& connector) {
   return json::parse(text);
 }
 
+struct Turn {
+  const char* name;
+  Host::Script script;  // the host's side of call i
+  json expected;        // the tool result of call i
+};
+
+// Each turn's script in turn, all against one connector: call i gets its answer, and a ping after
+// it is still served.
+void play(const std::vector<Turn>& turns) {
+  std::vector<Host::Script> scripts;
+  for (const Turn& turn : turns) scripts.push_back(turn.script);
+  Host host(Host::inTurn(std::move(scripts)));
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+  for (std::size_t i = 0; i < turns.size(); ++i) {
+    SCOPED_TRACE(turns[i].name);
+    connector.line(callLine(static_cast<int>(i), tool));
+    EXPECT_EQ(nextAnswer(connector), turns[i].expected);
+    expectServing(connector, "after " + std::string(turns[i].name));
+  }
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+}
+
 struct Case {
   const char* name;
   std::string reply;  // sent after the request has been read; the host then holds the connection
   json expected;      // the tool result
 };
 
-// Each case's host in turn, all against one connector: every reply gets its answer and a ping
-// after it is still served.
+// play() with hosts that each send one reply whole.
 void playAll(const std::vector<Case>& cases) {
-  std::vector<Host::Script> scripts;
+  std::vector<Turn> turns;
   for (const Case& c : cases) {
-    scripts.push_back([reply = c.reply](int fd, Host& host) {
+    auto script = [reply = c.reply](int fd, Host& host) {
       host.record(line(fd));
       say(fd, reply);
       holdOn(fd);
-    });
+    };
+    turns.push_back({c.name, script, c.expected});
   }
-  Host host(Host::inTurn(std::move(scripts)));
-  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    SCOPED_TRACE(cases[i].name);
-    connector.line(callLine(static_cast<int>(i), tool));
-    EXPECT_EQ(nextAnswer(connector), cases[i].expected);
-    expectServing(connector, "after " + std::string(cases[i].name));
-  }
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  play(turns);
 }
 
 std::string nested(std::size_t depth) {
@@ -151,15 +165,10 @@ TEST(HostileHosts, ARepliesDribbledAByteAtATimeIsReadWhole) {
       holdOn(fd);
     };
   };
-  Host host(Host::inTurn({dribble("{\"ok\":true,\"text\":\"slow \\u00e9\"}\n"), dribble("{\"ok\":true,\n\"text\":\"x\"}\n")}));
-  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  connector.line(callLine("whole", tool));
-  EXPECT_EQ(nextAnswer(connector), toolResult("whole", "slow \xC3\xA9", false));
-  connector.line(callLine("pretty", tool));
-  EXPECT_EQ(nextAnswer(connector), toolResult("pretty", noAnswer, true));
-  expectServing(connector, "after");
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  play({
+      {"whole", dribble("{\"ok\":true,\"text\":\"slow \\u00e9\"}\n"), toolResult(0, "slow \xC3\xA9", false)},
+      {"pretty", dribble("{\"ok\":true,\n\"text\":\"x\"}\n"), toolResult(1, noAnswer, true)},
+  });
 }
 
 TEST(HostileHosts, AResetMidReplyEndsTheReplyThere) {
@@ -174,15 +183,10 @@ TEST(HostileHosts, AResetMidReplyEndsTheReplyThere) {
       ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
     };  // the host's close follows
   };
-  Host host(Host::inTurn({reset("{\"ok\":true,\"te"), reset("{\"ok\":true,\"text\":\"cut\"}")}));
-  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  connector.line(callLine("partial", tool));
-  EXPECT_EQ(nextAnswer(connector), toolResult("partial", noAnswer, true));
-  connector.line(callLine("whole", tool));
-  EXPECT_EQ(nextAnswer(connector), toolResult("whole", "cut", false));
-  expectServing(connector, "after");
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  play({
+      {"partial", reset("{\"ok\":true,\"te"), toolResult(0, noAnswer, true)},
+      {"whole", reset("{\"ok\":true,\"text\":\"cut\"}"), toolResult(1, "cut", false)},
+  });
 }
 
 TEST(HostileHosts, AHostThatNeverReadsHoldsOnlyItsOwnCall) {
