@@ -1,18 +1,17 @@
 // The built demo host as a process: several connections at once, stopping, and the socket path.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <array>
 #include <fstream>
-#include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -21,13 +20,16 @@
 #include <nlohmann/json.hpp>
 
 #include "support/host.h"
+#include "support/process.h"
 
 using nlohmann::json;
+using testing_support::addressOf;
+using testing_support::Child;
+using testing_support::connected;
+using testing_support::Environment;
 using testing_support::Folder;
 using testing_support::line;
 using testing_support::say;
-
-extern char** environ;
 
 namespace {
 
@@ -36,32 +38,19 @@ class Running {
  public:
   // Starts the host with `args`; `socket` becomes VESK_BRIDGE_SOCKET, or is unset when empty.
   explicit Running(std::vector<std::string> args, const std::string& socket = "") {
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
-    ::posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-    ::posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    errors = ends[0];
     args.insert(args.begin(), DEMO_HOST);
-    std::vector<std::string> env;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      if (std::strncmp(*entry, "VESK_BRIDGE_SOCKET=", 19) != 0) env.push_back(*entry);
-    }
-    if (!socket.empty()) env.push_back("VESK_BRIDGE_SOCKET=" + socket);
-    std::vector<char*> argv = pointers(args), envp = pointers(env);
-    int failed = ::posix_spawn(&pid, DEMO_HOST, &actions, nullptr, argv.data(), envp.data());
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeEnds[1]);
-    errors = pipeEnds[0];
-    if (failed != 0) throw std::runtime_error("spawn");
+    std::optional<std::string> variable;
+    if (!socket.empty()) variable = socket;
+    Environment changes = {{"VESK_BRIDGE_SOCKET", variable}};
+    child.emplace(std::move(args), changes, std::array<int, 3>{-1, -1, ends[1]});
+    ::close(ends[1]);
   }
 
   ~Running() {
-    if (pid > 0) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-    }
+    child.reset();
     ::close(errors);
   }
 
@@ -75,24 +64,14 @@ class Running {
 
   // Sends `signal` (none: only waits), waits for the host to end and returns its exit status.
   int stop(int signal = 0) {
-    if (signal != 0) ::kill(pid, signal);
+    if (signal != 0) child->signal(signal);
     while (more()) {}
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return child->wait();
   }
 
   std::string said;  // its standard error so far
 
  private:
-  static std::vector<char*> pointers(std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    for (std::string& text : texts) result.push_back(text.data());
-    result.push_back(nullptr);
-    return result;
-  }
-
   // Reads more of its standard error; false at its end. A generous bound turns a hang into a failure.
   bool more() {
     pollfd ready{errors, POLLIN, 0};
@@ -104,23 +83,9 @@ class Running {
     return true;
   }
 
-  pid_t pid = -1;
+  std::optional<Child> child;
   int errors = -1;
 };
-
-sockaddr_un where(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  return address;
-}
-
-int connected(const std::string& path) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address = where(path);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("connect");
-  return fd;
-}
 
 // One whole exchange: the reply to `request`, parsed.
 json roundTrip(const std::string& path, const json& request) {
@@ -186,7 +151,7 @@ TEST(DemoHost, ReplacesAStaleSocketFile) {
   Folder folder;
   std::string path = folder.path + "/bridge.sock";
   int left = ::socket(AF_UNIX, SOCK_STREAM, 0);  // bound, then gone: what a crashed host leaves
-  sockaddr_un address = where(path);
+  sockaddr_un address = addressOf(path);
   ASSERT_EQ(::bind(left, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ::close(left);
   ASSERT_TRUE(exists(path));

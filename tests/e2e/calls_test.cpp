@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,38 +11,37 @@
 #include <nlohmann/json.hpp>
 
 #include "support/build.h"
+#include "support/calls.h"
+#include "support/connector.h"
 #include "support/host.h"
-#include "support/process.h"
+#include "support/procfs.h"
 
 using nlohmann::json;
+using testing_support::callLine;
+using testing_support::chatEcho;
 using testing_support::Connector;
+using testing_support::errorResponse;
 using testing_support::Folder;
 using testing_support::Gate;
 using testing_support::Host;
 using testing_support::line;
+using testing_support::noAnswer;
+using testing_support::notOpen;
+using testing_support::okReply;
+using testing_support::parsed;
+using testing_support::pingLine;
+using testing_support::pong;
 using testing_support::run;
 using testing_support::say;
 using testing_support::split;
+using testing_support::toolResult;
 
 namespace {
-
-const std::string notOpen = "Vesk isn\xE2\x80\x99t open on this Mac, so the other chats can\xE2\x80\x99t be reached.";
-
-std::string callLine(const json& id, const json& params) {
-  return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}, {"params", params}}.dump();
-}
-
-json toolResult(const json& id, const std::string& text, bool isError) {
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"content", {{{"type", "text"}, {"text", text}}}}, {"isError", isError}}}};
-}
 
 // The answers to `lines`, parsed, from a connector whose host is `host`.
 std::vector<json> answers(const std::vector<std::string>& lines, const std::string& socket,
                           std::vector<std::string> args = {}) {
-  std::string out = run(lines, std::move(args), {{"VESK_BRIDGE_SOCKET", socket}});
-  std::vector<json> parsed;
-  for (const std::string& text : split(out)) parsed.push_back(json::parse(text));
-  return parsed;
+  return parsed(run(lines, std::move(args), {{"VESK_BRIDGE_SOCKET", socket}}));
 }
 
 }  // namespace
@@ -50,10 +49,10 @@ std::vector<json> answers(const std::vector<std::string>& lines, const std::stri
 TEST(Calls, EachToolSendsItsOwnBridgeRequest) {
   Host host(Host::replying("{\"ok\":true}\n"));
   std::vector<std::string> lines = {
-      callLine(1, {{"name", "vesk_list_chats"}, {"arguments", {{"chat", "ignored"}}}}),
-      callLine(2, {{"name", "vesk_send_to_chat"}, {"arguments", {{"chat", "c2"}, {"message", "hi\nyou"}, {"x", 1}}}}),
-      callLine(3, {{"name", "vesk_read_chat"}, {"arguments", {{"chat", "c3"}, {"last_n", 4.0}}}}),
-      callLine(4, {{"name", "vesk_send_to_chat"}, {"arguments", "not an object"}}),
+      callLine(1, "vesk_list_chats", {{"chat", "ignored"}}),
+      callLine(2, "vesk_send_to_chat", {{"chat", "c2"}, {"message", "hi\nyou"}, {"x", 1}}),
+      callLine(3, "vesk_read_chat", {{"chat", "c3"}, {"last_n", 4.0}}),
+      callLine(4, "vesk_send_to_chat", "not an object"),
   };
   std::vector<json> replies = answers(lines, host.path(), {"--chat", "me"});
   ASSERT_EQ(replies.size(), 4u);
@@ -73,28 +72,33 @@ TEST(Calls, EachToolSendsItsOwnBridgeRequest) {
 
 TEST(Calls, WithoutAChatIdEveryRequestComesFromNobody) {
   Host host(Host::replying("{\"ok\":true}\n"));
-  answers({callLine(1, {{"name", "vesk_list_chats"}})}, host.path(), {"--chat"});
+  answers({callLine(1, "vesk_list_chats")}, host.path(), {"--chat"});
   EXPECT_EQ(json::parse(host.requests().at(0)), json({{"op", "list"}, {"from", ""}}));
 }
 
 TEST(Calls, UnknownToolsAreProtocolErrorsAndReachNoHost) {
   Host host(Host::replying("{\"ok\":true}\n"));
   struct Case {
-    std::string line, name;
+    std::string params, name;  // what follows the method, and the name the answer gives
   } cases[] = {
-      {R"({"id":1,"method":"tools/call"})", ""},
-      {R"({"id":1,"method":"tools/call","params":{"arguments":{}}})", ""},
-      {R"({"id":1,"method":"tools/call","params":{"name":7}})", ""},
-      {R"({"id":1,"method":"tools/call","params":{"name":"VESK_LIST_CHATS"}})", "VESK_LIST_CHATS"},
-      {R"({"id":1,"method":"tools/call","params":{"name":" vesk_list_chats"}})", " vesk_list_chats"},
+      {"", ""},
+      {R"(,"params":{"arguments":{}})", ""},
+      {R"(,"params":{"name":7})", ""},
+      {R"(,"params":{"name":"VESK_LIST_CHATS"})", "VESK_LIST_CHATS"},
+      {R"(,"params":{"name":" vesk_list_chats"})", " vesk_list_chats"},
   };
+  std::vector<std::string> lines;
+  std::vector<json> expected;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    std::vector<json> replies = answers({c.line}, host.path());
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], json({{"jsonrpc", "2.0"}, {"id", 1},
-                                {"error", {{"code", -32602}, {"message", "Unknown tool: " + c.name}}}}));
+    std::size_t id = lines.size();
+    lines.push_back(R"({"id":)" + std::to_string(id) + R"(,"method":"tools/call")" + c.params + "}");
+    expected.push_back(errorResponse(id, -32602, "Unknown tool: " + c.name));
   }
+  std::vector<json> replies = answers(lines, host.path());
+  // Tool calls are answered by workers, in any order.
+  std::sort(replies.begin(), replies.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(replies, expected);
   EXPECT_EQ(host.connections(), 0);
 }
 
@@ -106,20 +110,24 @@ TEST(Calls, TheHostsReplyBecomesTheToolResult) {
       {"{\"ok\":true,\"text\":\"line one\\nline two\"}\n", toolResult("r", "line one\nline two", false)},
       {"{\"ok\":false,\"error\":\"No chat c9.\"}\n", toolResult("r", "No chat c9.", true)},
       {"{\"ok\":true}", toolResult("r", "Done.", false)},
-      {"[\"not an object\"]\n", toolResult("r", "Vesk didn\xE2\x80\x99t answer in time.", true)},
+      {"[\"not an object\"]\n", toolResult("r", noAnswer, true)},
   };
+  std::vector<Host::Script> scripts;
+  for (const Case& c : cases) scripts.push_back(Host::replying(c.reply));
+  Host host(Host::inTurn(std::move(scripts)));
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
-    Host host(Host::replying(c.reply));
-    std::vector<json> replies = answers({callLine("r", {{"name", "vesk_read_chat"}})}, host.path());
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], c.expected);
+    connector.line(callLine("r", "vesk_read_chat"));  // the next connection, so the next reply
+    EXPECT_EQ(json::parse(connector.next().value_or("null")), c.expected);
   }
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
 }
 
 TEST(Calls, AMissingHostIsAToolErrorNotAFailure) {
   Folder folder;
-  std::string call = callLine(5, {{"name", "vesk_list_chats"}});
+  std::string call = callLine(5, "vesk_list_chats");
   for (std::string socket : {folder.path + "/none.sock", std::string(), std::string(200, 'p')}) {
     SCOPED_TRACE(socket);
     EXPECT_EQ(answers({call}, socket), std::vector<json>{toolResult(5, notOpen, true)});
@@ -133,22 +141,18 @@ TEST(Calls, WithoutTheVariableTheSocketLivesUnderHome) {
     ASSERT_EQ(::mkdir((home.path + part).c_str(), 0700), 0);
   }
   Host host(Host::replying("{\"ok\":true,\"text\":\"found\"}\n"), dir + "/bridge.sock");
-  std::string out = run({callLine(1, {{"name", "vesk_list_chats"}})}, {},
+  std::string out = run({callLine(1, "vesk_list_chats")}, {},
                         {{"VESK_BRIDGE_SOCKET", std::nullopt}, {"HOME", home.path + "/"}});
   EXPECT_EQ(json::parse(out), toolResult(1, "found", false));
 }
 
 TEST(Calls, ASlowHostDelaysOnlyItsOwnCall) {
   Gate release;
-  Host host([&](int fd, Host& h) {
-    h.record(line(fd));
-    release.wait();
-    say(fd, "{\"ok\":true,\"text\":\"late\"}\n");
-  });
+  Host host(Host::holding(release, okReply("late")));
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  connector.line(callLine("slow", {{"name", "vesk_list_chats"}}));
+  connector.line(callLine("slow", "vesk_list_chats"));
   host.await(1);
-  connector.line(R"({"id":"ping","method":"ping"})");
+  connector.line(pingLine("ping"));
   connector.line(R"({"id":"list","method":"tools/list"})");
   EXPECT_EQ(json::parse(connector.next().value())["id"], "ping");
   EXPECT_EQ(json::parse(connector.next().value())["id"], "list");
@@ -165,11 +169,11 @@ TEST(Calls, EndOfInputWaitsForEveryCallInFlight) {
     std::string request = line(fd);
     h.record(request);
     release.wait();
-    say(fd, json{{"ok", true}, {"text", json::parse(request)["chat"]}}.dump() + "\n");
+    say(fd, chatEcho(request));
   });
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   for (int i = 0; i < calls; ++i) {
-    connector.line(callLine(i, {{"name", "vesk_read_chat"}, {"arguments", {{"chat", std::to_string(i)}}}}));
+    connector.line(callLine(i, "vesk_read_chat", {{"chat", std::to_string(i)}}));
   }
   host.await(calls);  // every call is in flight at once, each on its own connection
   connector.hangup();
@@ -190,32 +194,29 @@ TEST(Calls, NoCallIsLostWhenNoThreadCanStart) {
   if (testing_support::sanitized) GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
   // An address-space limit half a MiB above what the idle connector maps leaves room for the heap
   // but not for a thread's stack: every call must then run on the main thread instead of vanishing.
-  std::size_t idle = 0;
+  long idle = 0;
   {
     Connector probe;
-    probe.line(R"({"id":0,"method":"ping"})");
+    probe.line(pingLine(0));
     ASSERT_TRUE(probe.next().has_value());  // started up and serving: all mapped that will be
-    std::ifstream status("/proc/" + std::to_string(probe.process()) + "/status");
-    for (std::string row; std::getline(status, row);) {
-      if (row.rfind("VmSize:", 0) == 0) idle = std::stoul(row.substr(7));  // in KiB
-    }
+    idle = testing_support::statusKb(probe.process(), "VmSize");
   }
-  ASSERT_GT(idle, 0u);
+  ASSERT_GT(idle, 0);
   Host host([](int fd, Host& h) {
     std::string request = line(fd);
     h.record(request);
-    say(fd, json{{"ok", true}, {"text", json::parse(request)["chat"]}}.dump() + "\n");
+    say(fd, chatEcho(request));
   });
   std::string limit = "ulimit -v " + std::to_string(idle + 512) + " && exec \"$0\" \"$@\"";
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}}, {"/bin/sh", "-c", limit});
   const int calls = 20;
   for (int i = 0; i < calls; ++i) {
-    connector.line(callLine(i, {{"name", "vesk_read_chat"}, {"arguments", {{"chat", std::to_string(i)}}}}));
+    connector.line(callLine(i, "vesk_read_chat", {{"chat", std::to_string(i)}}));
   }
-  connector.line(R"({"id":"after","method":"ping"})");
+  connector.line(pingLine("after"));
   EXPECT_EQ(connector.finish(), 0);
   EXPECT_EQ(connector.errors(), "");
-  std::set<std::string> answered, expected = {json({{"jsonrpc", "2.0"}, {"id", "after"}, {"result", json::object()}}).dump()};
+  std::set<std::string> answered, expected = {pong("after").dump()};
   for (int i = 0; i < calls; ++i) expected.insert(toolResult(i, std::to_string(i), false).dump());
   for (const std::string& text : split(connector.rest())) {
     EXPECT_TRUE(answered.insert(json::parse(text).dump()).second) << "answered twice: " << text;
@@ -229,8 +230,8 @@ TEST(Calls, AnIdAsDeepAsTheReaderAllowsComesBackFromAWorker) {
   json id = 1;
   for (int level = 0; level < 511; ++level) id = json::array({std::move(id)});
   Host host(Host::replying("{\"ok\":true,\"text\":\"deep\"}\n"));
-  std::vector<json> replies = answers({callLine(id, {{"name", "vesk_list_chats"}}),
-                                       callLine(id, {{"name", "no_such_tool"}})},
+  std::vector<json> replies = answers({callLine(id, "vesk_list_chats"),
+                                       callLine(id, "no_such_tool")},
                                       host.path());
   ASSERT_EQ(replies.size(), 2u);
   for (const json& reply : replies) EXPECT_EQ(reply["id"], id);

@@ -4,14 +4,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <string>
@@ -22,18 +19,20 @@
 
 #include "support/build.h"
 #include "support/calls.h"
+#include "support/connector.h"
 #include "support/host.h"
-#include "support/proc.h"
-#include "support/process.h"
+#include "support/procfs.h"
 
 using nlohmann::json;
 using testing_support::awaitTask;
 using testing_support::callLine;
 using testing_support::Connector;
-using testing_support::Folder;
+using testing_support::connected;
 using testing_support::Gate;
 using testing_support::Host;
 using testing_support::line;
+using testing_support::Listener;
+using testing_support::okReply;
 using testing_support::pingLine;
 using testing_support::pong;
 using testing_support::say;
@@ -41,10 +40,6 @@ using testing_support::statusKb;
 using testing_support::toolResult;
 
 namespace {
-
-std::string replyWith(const std::string& text) {
-  return json{{"ok", true}, {"text", text}}.dump() + "\n";
-}
 
 json answer(Connector& connector) {
   return json::parse(connector.next().value_or("null"));
@@ -79,7 +74,7 @@ TEST(Field, AToolCallGoesOnAcrossAStopAndContinue) {
     if (rows[row].readsLate) resumed[row].wait();
     self.record(line(fd));
     resumed[row].wait();
-    say(fd, replyWith(std::string("answer ") + rows[row].name));
+    say(fd, okReply(std::string("answer ") + rows[row].name));
   });
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -97,39 +92,29 @@ TEST(Field, AToolCallGoesOnAcrossAStopAndContinue) {
 // A connect waiting on a host whose backlog is full fails with EINTR after a stop and continue,
 // leaving the socket unconnected: the connector must connect again, not give up or send on it.
 TEST(Field, AConnectGoesOnAcrossAStopAndContinue) {
-  Folder folder;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::string path = folder.path + "/bridge.sock";
-  std::memcpy(address.sun_path, path.data(), path.size());
-  auto* target = reinterpret_cast<sockaddr*>(&address);
-  int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_EQ(::bind(listener, target, sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 0), 0);
-  int filler = ::socket(AF_UNIX, SOCK_STREAM, 0);  // takes the one place in the backlog
-  ASSERT_EQ(::connect(filler, target, sizeof address), 0);
-
-  Connector connector({}, {{"VESK_BRIDGE_SOCKET", path}});
+  Listener listener("", 0);
+  int filler = connected(listener.path());  // takes the one place in the backlog
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", listener.path()}});
   connector.line(callLine(1, "vesk_list_chats"));
   ASSERT_TRUE(awaitTask(connector.process(), "unix_wait_for_peer"));
   stopAndContinue(connector.process());
-  ::close(::accept(listener, nullptr, nullptr));  // the filler's, which frees the backlog
-  pollfd waiting{listener, POLLIN, 0};
+  ::close(listener.incoming());  // the filler's, which frees the backlog
+  pollfd waiting{listener.fd(), POLLIN, 0};
   ASSERT_EQ(::poll(&waiting, 1, 30000), 1) << "the connector gave up connecting";
-  int served = ::accept(listener, nullptr, nullptr);
+  int served = listener.incoming();
   EXPECT_NE(line(served), "");
-  say(served, replyWith("3 chats"));
+  say(served, okReply("3 chats"));
   EXPECT_EQ(answer(connector), toolResult(1, "3 chats", false));
   EXPECT_EQ(connector.finish(), 0);
   EXPECT_EQ(connector.errors(), "");
-  for (int fd : {served, filler, listener}) ::close(fd);
+  for (int fd : {served, filler}) ::close(fd);
 }
 
 // A client may hand over non-blocking pipes. A full standard output means "wait for the reader",
 // not "the client is gone"; an empty standard input means "nothing yet", not its end.
 TEST(Field, NonBlockingPipesLoseNothing) {
   const std::string big(200000, 'b');
-  Host host(Host::replying(replyWith(big)));
+  Host host(Host::replying(okReply(big)));
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}}, {}, true);
   ASSERT_TRUE(awaitTask(connector.process(), "poll"));  // waiting for input, not gone
   constexpr int lists = 2000;
@@ -158,7 +143,7 @@ TEST(Field, NonBlockingPipesLoseNothing) {
 // A Node client cuts a string inside an emoji as a lone surrogate escape: the request is served,
 // and the host gets U+FFFD in its place.
 TEST(Field, ALoneSurrogateIsSentAsAReplacementCharacter) {
-  Host host(Host::replying(replyWith("sent")));
+  Host host(Host::replying(okReply("sent")));
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   connector.line(R"({"id":1,"method":"tools/call","params":{"name":"vesk_send_to_chat",)"
                  R"("arguments":{"chat":"api","message":"cut emoji \ud83d"}}})");
@@ -211,11 +196,7 @@ TEST(Field, AHugeLineCostsAboutThreeTimesItsSizeAndGivesItBack) {
 TEST(Field, ALineThatCannotBeHeldIsLostAlone) {
   if (testing_support::sanitized) GTEST_SKIP() << "sanitizer runtimes reserve address space of their own";
   Gate release;
-  Host host([&](int fd, Host& self) {
-    self.record(line(fd));
-    release.wait();
-    say(fd, replyWith("in flight"));
-  });
+  Host host(Host::holding(release, okReply("in flight")));
   // The limit leaves room for the connector and its call, not for a line of 256 MiB.
   Connector probe;
   probe.line(pingLine(0));

@@ -1,13 +1,10 @@
 // Clients that misbehave, end to end through the built connector: whatever arrives, it answers what
 // it must, drops the rest, keeps serving and writes nothing but protocol lines.
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -17,19 +14,26 @@
 #include <nlohmann/json.hpp>
 
 #include "support/build.h"
+#include "support/calls.h"
+#include "support/connector.h"
 #include "support/host.h"
-#include "support/process.h"
 #include "support/switchboard.h"
 
 using nlohmann::json;
+using testing_support::callLine;
 using testing_support::Connector;
-using testing_support::Folder;
+using testing_support::errorResponse;
 using testing_support::Gate;
 using testing_support::Host;
+using testing_support::Listener;
+using testing_support::parsed;
+using testing_support::pingLine;
+using testing_support::pong;
+using testing_support::response;
 using testing_support::run;
 using testing_support::say;
-using testing_support::split;
 using testing_support::Switchboard;
+using testing_support::toolResult;
 
 namespace {
 
@@ -37,30 +41,13 @@ namespace {
 // over; still many times the reader's 64 kB chunk.
 const std::size_t mega = (testing_support::sanitized ? 1 : 4) << 20;
 
-const std::string ping = R"({"id":"after","method":"ping"})";
-const json pong = {{"jsonrpc", "2.0"}, {"id", "after"}, {"result", json::object()}};
-
-std::string callLine(const json& id, const json& params) {
-  return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}, {"params", params}}.dump();
-}
-
-json success(const json& id, const json& result) {
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"result", result}};
-}
-
-json error(const json& id, int code, const std::string& message) {
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}};
-}
-
-json toolResult(const json& id, const std::string& text) {
-  return success(id, {{"content", {{{"type", "text"}, {"text", text}}}}, {"isError", false}});
-}
-
-// Every answer in `out`, parsed; each line must be one whole JSON object.
-std::vector<json> parsed(const std::string& out) {
-  std::vector<json> answers;
-  for (const std::string& line : split(out)) answers.push_back(json::parse(line));
-  return answers;
+// One connector over `lines`, each followed by a ping whose id is its row: the answers, in order.
+std::vector<json> withPings(const std::vector<std::string>& lines) {
+  std::vector<std::string> all;
+  for (std::size_t row = 0; row < lines.size(); ++row) {
+    all.insert(all.end(), {lines[row], pingLine(row)});
+  }
+  return parsed(run(all));
 }
 
 // `bytes` random bytes, the same on every run.
@@ -93,14 +80,14 @@ std::string mirror(const std::string& request) {
 TEST(HostileClient, GarbageOfAnySizeIsDroppedAndTheNextLineServed) {
   const std::string letters(4 * mega, 'x');
   const std::string junk = garbage(4 * mega, 7);  // its LFs cut it into thousands of lines
-  for (const std::string& line : {letters, junk, std::string(1, '\0'), std::string("\x1b[2J\x07\x08"),
-                                  std::string("{\"id\":1,\"method\":\"pi\0ng\"}", 25),
-                                  std::string("{\"id\":1,\"method\":\"ping\"}\0", 25),
-                                  std::string("\0{\"id\":1,\"method\":\"ping\"}", 25),
-                                  std::string("{\"id\":1,\"method\":\"ping\",\"x\":1e400}")}) {
-    SCOPED_TRACE(line.substr(0, 40));
-    EXPECT_EQ(parsed(run({line, ping})), std::vector<json>{pong});
-  }
+  const std::vector<std::string> lines = {letters, junk, std::string(1, '\0'), std::string("\x1b[2J\x07\x08"),
+                                          std::string("{\"id\":1,\"method\":\"pi\0ng\"}", 25),
+                                          std::string("{\"id\":1,\"method\":\"ping\"}\0", 25),
+                                          std::string("\0{\"id\":1,\"method\":\"ping\"}", 25),
+                                          std::string("{\"id\":1,\"method\":\"ping\",\"x\":1e400}")};
+  std::vector<json> pongs;
+  for (std::size_t row = 0; row < lines.size(); ++row) pongs.push_back(pong(row));
+  EXPECT_EQ(withPings(lines), pongs);
 }
 
 TEST(HostileClient, RequestsOfManyMegabytesAreServedWhole) {
@@ -112,16 +99,19 @@ TEST(HostileClient, RequestsOfManyMegabytesAreServedWhole) {
     std::string line;
     json expected;
   } cases[] = {
-      {"a long id", R"({"id":")" + big + R"(","method":"ping"})", success(big, json::object())},
+      {"a long id", R"({"id":")" + big + R"(","method":"ping"})", response(big, json::object())},
       {"megabytes of invalid UTF-8 in the method", R"({"id":1,"method":")" + broken + "\"}",
-       error(1, -32601, "Method not found: " + replaced)},
+       errorResponse(1, -32601, "Method not found: " + replaced)},
       {"a long params object", R"({"id":2,"method":"ping","params":{"pad":")" + big + "\"}}",
-       success(2, json::object())},
+       response(2, json::object())},
   };
+  std::vector<std::string> lines;
+  std::vector<json> expected;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(parsed(run({c.line, ping})), (std::vector<json>{c.expected, pong}));
+    expected.insert(expected.end(), {c.expected, pong(lines.size())});
+    lines.push_back(c.line);
   }
+  EXPECT_EQ(withPings(lines), expected);
 }
 
 TEST(HostileClient, NestingPastTheBoundIsDroppedHoweverDeep) {
@@ -141,15 +131,14 @@ TEST(HostileClient, NestingPastTheBoundIsDroppedHoweverDeep) {
       {"512 levels in all", R"({"method":"ping","id":)" + arrays(511) + "}", true},
       {"513 levels in all", R"({"method":"ping","id":)" + arrays(512) + "}", false},
   };
+  std::vector<std::string> lines;
+  std::vector<json> expected;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<json> answers = parsed(run({c.line, ping}));
-    ASSERT_EQ(answers.size(), c.served ? 2u : 1u);
-    if (c.served) {
-      EXPECT_EQ(answers[0], success(json::parse(c.line)["id"], json::object()));
-    }
-    EXPECT_EQ(answers.back(), pong);
+    if (c.served) expected.push_back(response(json::parse(c.line)["id"], json::object()));
+    expected.push_back(pong(lines.size()));
+    lines.push_back(c.line);
   }
+  EXPECT_EQ(withPings(lines), expected);
 }
 
 TEST(HostileClient, EveryJsonTypeInEveryMemberGetsItsAnswerOrDefault) {
@@ -172,25 +161,25 @@ TEST(HostileClient, EveryJsonTypeInEveryMemberGetsItsAnswerOrDefault) {
     json value = json::parse(v);
     std::string given = value.is_string() ? value.get<std::string>() : "";
     auto id = [&](const char* member) { return std::string(member) + "-" + std::to_string(k); };
-    expect(value, R"({"method":"ping","id":)" + v + "}", success(value, json::object()));
+    expect(value, R"({"method":"ping","id":)" + v + "}", response(value, json::object()));
     expect(id("method"), R"({"id":")" + id("method") + R"(","method":)" + v + "}",
-           error(id("method"), -32601, "Method not found: " + given));
+           errorResponse(id("method"), -32601, "Method not found: " + given));
     json version = value.is_string() ? value : json("2025-06-18");
     std::string initialize = R"({"id":")" + id("version") + R"(","method":"initialize","params":{"protocolVersion":)";
     lines.push_back(initialize + v + "}}");
     expected[json(id("version")).dump()] = version;  // only the version is checked
     expect(id("params"), R"({"id":")" + id("params") + R"(","method":"tools/call","params":)" + v + "}",
-           error(id("params"), -32602, "Unknown tool: "));
-    expect(id("name"), callLine(id("name"), {{"name", value}}), error(id("name"), -32602, "Unknown tool: " + given));
-    expect(id("arguments"), callLine(id("arguments"), {{"name", "vesk_send_to_chat"}, {"arguments", value}}),
-           toolResult(id("arguments"), bridge({{"op", "send"}, {"chat", ""}, {"message", ""}})));
-    expect(id("chat"), callLine(id("chat"), {{"name", "vesk_send_to_chat"}, {"arguments", {{"chat", value}, {"message", "m"}}}}),
-           toolResult(id("chat"), bridge({{"op", "send"}, {"chat", given}, {"message", "m"}})));
-    expect(id("message"), callLine(id("message"), {{"name", "vesk_send_to_chat"}, {"arguments", {{"chat", "c"}, {"message", value}}}}),
-           toolResult(id("message"), bridge({{"op", "send"}, {"chat", "c"}, {"message", given}})));
+           errorResponse(id("params"), -32602, "Unknown tool: "));
+    expect(id("name"), callLine(id("name"), value), errorResponse(id("name"), -32602, "Unknown tool: " + given));
+    expect(id("arguments"), callLine(id("arguments"), "vesk_send_to_chat", value),
+           toolResult(id("arguments"), bridge({{"op", "send"}, {"chat", ""}, {"message", ""}}), false));
+    expect(id("chat"), callLine(id("chat"), "vesk_send_to_chat", {{"chat", value}, {"message", "m"}}),
+           toolResult(id("chat"), bridge({{"op", "send"}, {"chat", given}, {"message", "m"}}), false));
+    expect(id("message"), callLine(id("message"), "vesk_send_to_chat", {{"chat", "c"}, {"message", value}}),
+           toolResult(id("message"), bridge({{"op", "send"}, {"chat", "c"}, {"message", given}}), false));
     json count = value.is_number_integer() ? value : json(6);
-    expect(id("last_n"), callLine(id("last_n"), {{"name", "vesk_read_chat"}, {"arguments", {{"chat", "c"}, {"last_n", value}}}}),
-           toolResult(id("last_n"), bridge({{"op", "read"}, {"chat", "c"}, {"last_n", count}})));
+    expect(id("last_n"), callLine(id("last_n"), "vesk_read_chat", {{"chat", "c"}, {"last_n", value}}),
+           toolResult(id("last_n"), bridge({{"op", "read"}, {"chat", "c"}, {"last_n", count}}), false));
   }
   std::map<std::string, int> seen;
   for (const json& answer : parsed(run(lines, {"--chat", "me"}, {{"VESK_BRIDGE_SOCKET", host.path()}}))) {
@@ -215,7 +204,7 @@ TEST(HostileClient, PipelinedRequestsAreAllAnsweredWhileTheClientStillWrites) {
   std::vector<std::string> lines;
   for (int i = 0; i < count; ++i) {
     const char* methods[] = {"ping", "tools/list"};
-    lines.push_back(i % 3 == 2 ? callLine(i, {{"name", "vesk_list_chats"}})
+    lines.push_back(i % 3 == 2 ? callLine(i, "vesk_list_chats")
                                : json{{"id", i}, {"method", methods[i % 3]}}.dump());
   }
   std::vector<json> answers = parsed(run(lines, {}, {{"VESK_BRIDGE_SOCKET", host.path()}}));
@@ -226,7 +215,7 @@ TEST(HostileClient, PipelinedRequestsAreAllAnsweredWhileTheClientStillWrites) {
     int id = answer["id"].get<int>();
     ++seen[id];
     if (id % 3 == 2) {
-      EXPECT_EQ(answer, toolResult(id, "Done."));
+      EXPECT_EQ(answer, toolResult(id, "Done.", false));
     } else {
       mainThread.push_back(id);
       EXPECT_EQ(answer["result"].size(), id % 3 == 1 ? 1u : 0u);  // the catalogue, or ping's {}
@@ -237,26 +226,18 @@ TEST(HostileClient, PipelinedRequestsAreAllAnsweredWhileTheClientStillWrites) {
 }
 
 TEST(HostileClient, InputMayEndAtAnyPointOfACall) {
-  const std::string call = callLine("c", {{"name", "vesk_list_chats"}});
-  const json done = toolResult("c", "Done.");
+  const std::string call = callLine("c", "vesk_list_chats");
+  const json done = toolResult("c", "Done.", false);
   {
     SCOPED_TRACE("before the host accepted the connection");
-    Folder folder;
-    std::string path = folder.path + "/bridge.sock";
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.data(), path.size());
-    int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    Connector connector({}, {{"VESK_BRIDGE_SOCKET", path}});
+    Listener listener("", 1);
+    Connector connector({}, {{"VESK_BRIDGE_SOCKET", listener.path()}});
     connector.line(call);
     connector.hangup();
-    int fd = ::accept(listener, nullptr, nullptr);  // only now, after the input has ended
+    int fd = listener.incoming();  // only now, after the input has ended
     testing_support::line(fd);
     say(fd, "{\"ok\":true}\n");
     ::close(fd);
-    ::close(listener);
     EXPECT_EQ(connector.drain(), 0);
     EXPECT_EQ(parsed(connector.rest()), std::vector<json>{done});
     EXPECT_EQ(connector.errors(), "");
@@ -264,11 +245,7 @@ TEST(HostileClient, InputMayEndAtAnyPointOfACall) {
   {
     SCOPED_TRACE("while the host holds the request");
     Gate release;
-    Host host([&](int fd, Host& h) {
-      h.record(testing_support::line(fd));
-      release.wait();
-      say(fd, "{\"ok\":true}\n");
-    });
+    Host host(Host::holding(release, "{\"ok\":true}\n"));
     Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
     connector.line(call);
     host.await(1);

@@ -9,46 +9,32 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "support/calls.h"
+#include "support/connector.h"
 #include "support/host.h"
-#include "support/process.h"
 
 using nlohmann::json;
+using testing_support::callLine;
 using testing_support::Connector;
 using testing_support::Gate;
 using testing_support::Host;
 using testing_support::line;
+using testing_support::noAnswer;
+using testing_support::notOpen;
+using testing_support::pingLine;
+using testing_support::pong;
 using testing_support::say;
+using testing_support::toolResult;
 
 namespace {
 
-const std::string notOpen = "Vesk isn\xE2\x80\x99t open on this Mac, so the other chats can\xE2\x80\x99t be reached.";
-const std::string noAnswer = "Vesk didn\xE2\x80\x99t answer in time.";
-
-std::string callLine(const json& id, const json& arguments = json::object()) {
-  json params = {{"name", "vesk_send_to_chat"}, {"arguments", arguments}};
-  return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}, {"params", params}}.dump();
-}
-
-json toolResult(const json& id, const std::string& text, bool isError) {
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"content", {{{"type", "text"}, {"text", text}}}}, {"isError", isError}}}};
-}
-
-// A host that plays one script per connection, in the order the connections come.
-Host sequence(std::vector<Host::Script> scripts) {
-  auto next = std::make_shared<std::atomic<std::size_t>>(0);
-  return Host([scripts = std::move(scripts), next](int fd, Host& host) {
-    std::size_t index = (*next)++;
-    if (index < scripts.size()) scripts[index](fd, host);
-  });
-}
+const std::string tool = "vesk_send_to_chat";  // every call here, since only the host differs
 
 // Keeps the connection until the connector hangs up, so that nothing ends on the host's end of file.
 void holdOn(int fd) {
@@ -65,8 +51,8 @@ void consumed(int fd) {
 
 // The connector still answers a ping, and the ping's answer is the next line it writes.
 void expectServing(Connector& connector, const std::string& id) {
-  connector.line(json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "ping"}}.dump());
-  EXPECT_EQ(json::parse(connector.next().value_or("null")), json({{"jsonrpc", "2.0"}, {"id", id}, {"result", json::object()}}));
+  connector.line(pingLine(id));
+  EXPECT_EQ(json::parse(connector.next().value_or("null")), pong(id));
 }
 
 // The connector's next line, which must be one whole JSON text without a raw control byte.
@@ -77,33 +63,47 @@ json nextAnswer(Connector& connector) {
   return json::parse(text);
 }
 
+struct Turn {
+  const char* name;
+  Host::Script script;  // the host's side of call i
+  json expected;        // the tool result of call i
+};
+
+// Each turn's script in turn, all against one connector: call i gets its answer, and a ping after
+// it is still served.
+void play(const std::vector<Turn>& turns) {
+  std::vector<Host::Script> scripts;
+  for (const Turn& turn : turns) scripts.push_back(turn.script);
+  Host host(Host::inTurn(std::move(scripts)));
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+  for (std::size_t i = 0; i < turns.size(); ++i) {
+    SCOPED_TRACE(turns[i].name);
+    connector.line(callLine(static_cast<int>(i), tool));
+    EXPECT_EQ(nextAnswer(connector), turns[i].expected);
+    expectServing(connector, "after " + std::string(turns[i].name));
+  }
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+}
+
 struct Case {
   const char* name;
   std::string reply;  // sent after the request has been read; the host then holds the connection
   json expected;      // the tool result
 };
 
-// Each case's host in turn, all against one connector: every reply gets its answer and a ping
-// after it is still served.
+// play() with hosts that each send one reply whole.
 void playAll(const std::vector<Case>& cases) {
-  std::vector<Host::Script> scripts;
+  std::vector<Turn> turns;
   for (const Case& c : cases) {
-    scripts.push_back([reply = c.reply](int fd, Host& host) {
+    auto script = [reply = c.reply](int fd, Host& host) {
       host.record(line(fd));
       say(fd, reply);
       holdOn(fd);
-    });
+    };
+    turns.push_back({c.name, script, c.expected});
   }
-  Host host = sequence(std::move(scripts));
-  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    SCOPED_TRACE(cases[i].name);
-    connector.line(callLine(static_cast<int>(i)));
-    EXPECT_EQ(nextAnswer(connector), cases[i].expected);
-    expectServing(connector, "after " + std::string(cases[i].name));
-  }
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  play(turns);
 }
 
 std::string nested(std::size_t depth) {
@@ -165,15 +165,10 @@ TEST(HostileHosts, ARepliesDribbledAByteAtATimeIsReadWhole) {
       holdOn(fd);
     };
   };
-  Host host = sequence({dribble("{\"ok\":true,\"text\":\"slow \\u00e9\"}\n"), dribble("{\"ok\":true,\n\"text\":\"x\"}\n")});
-  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  connector.line(callLine("whole"));
-  EXPECT_EQ(nextAnswer(connector), toolResult("whole", "slow \xC3\xA9", false));
-  connector.line(callLine("pretty"));
-  EXPECT_EQ(nextAnswer(connector), toolResult("pretty", noAnswer, true));
-  expectServing(connector, "after");
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  play({
+      {"whole", dribble("{\"ok\":true,\"text\":\"slow \\u00e9\"}\n"), toolResult(0, "slow \xC3\xA9", false)},
+      {"pretty", dribble("{\"ok\":true,\n\"text\":\"x\"}\n"), toolResult(1, noAnswer, true)},
+  });
 }
 
 TEST(HostileHosts, AResetMidReplyEndsTheReplyThere) {
@@ -188,36 +183,31 @@ TEST(HostileHosts, AResetMidReplyEndsTheReplyThere) {
       ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
     };  // the host's close follows
   };
-  Host host = sequence({reset("{\"ok\":true,\"te"), reset("{\"ok\":true,\"text\":\"cut\"}")});
-  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  connector.line(callLine("partial"));
-  EXPECT_EQ(nextAnswer(connector), toolResult("partial", noAnswer, true));
-  connector.line(callLine("whole"));
-  EXPECT_EQ(nextAnswer(connector), toolResult("whole", "cut", false));
-  expectServing(connector, "after");
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  play({
+      {"partial", reset("{\"ok\":true,\"te"), toolResult(0, noAnswer, true)},
+      {"whole", reset("{\"ok\":true,\"text\":\"cut\"}"), toolResult(1, "cut", false)},
+  });
 }
 
 TEST(HostileHosts, AHostThatNeverReadsHoldsOnlyItsOwnCall) {
   Gate hangUp;
-  Host host = sequence({
+  Host host(Host::inTurn({
       [&](int, Host& h) {
         h.record("accepted, never read");
         hangUp.wait();  // then closed with the request's bytes unread
       },
       Host::replying("{\"ok\":true,\"text\":\"meanwhile\"}\n"),
-  });
+  }));
   struct Release {
     Gate& gate;
     ~Release() { gate.open(); }  // also when an assertion ends the test early
   } release{hangUp};
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   // Far more than a socket buffer holds, so the connector is stuck writing it.
-  connector.line(callLine("stuck", {{"chat", "c2"}, {"message", std::string(6000000, 'm')}}));
+  connector.line(callLine("stuck", tool, {{"chat", "c2"}, {"message", std::string(6000000, 'm')}}));
   host.await(1);
   expectServing(connector, "while stuck");
-  connector.line(callLine("other"));
+  connector.line(callLine("other", tool));
   EXPECT_EQ(nextAnswer(connector), toolResult("other", "meanwhile", false));
   hangUp.open();
   EXPECT_EQ(nextAnswer(connector), toolResult("stuck", notOpen, true));

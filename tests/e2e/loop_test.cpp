@@ -6,9 +6,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/process.h"
+#include "support/calls.h"
+#include "support/connector.h"
 
 using nlohmann::json;
+using testing_support::errorResponse;
+using testing_support::parsed;
+using testing_support::response;
 using testing_support::run;
 using testing_support::split;
 
@@ -21,22 +25,21 @@ json answer(const std::string& line, std::vector<std::string> args = {}) {
   return lines.empty() ? json() : json::parse(lines[0]);
 }
 
-json notFound(const json& id, const std::string& method) {
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", -32601}, {"message", "Method not found: " + method}}}};
-}
-
 }  // namespace
 
 TEST(Loop, DropsLinesThatAreNotRequestsAndServesTheNext) {
-  const std::string ping = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
-  const std::string pong = R"({"id":1,"jsonrpc":"2.0","result":{}})";
+  // One connector for every line: each is dropped, and the ping after it, whose id is its row's,
+  // is answered.
+  std::vector<std::string> lines, expected;
   for (std::string line : {"", "   ", "\t", "[1]", "[{\"id\":1,\"method\":\"ping\"}]", "7", "\"s\"", "null",
                            "{", "{\"id\":1,\"method\":\"ping\"", "{\"id\":1} {\"id\":2}", "{\"id\":1}x",
                            "{\"method\":\"ping\"}", "{\"jsonrpc\":\"2.0\",\"method\":\"notifications/initialized\"}",
                            "{\"ID\":1,\"method\":\"ping\"}", "\xFF{}", "{\"id\":1,\"method\":\"ping\",}"}) {
-    SCOPED_TRACE(line);
-    EXPECT_EQ(run({line, ping}), pong + "\n");
+    std::string row = std::to_string(100 + expected.size());
+    lines.insert(lines.end(), {line, R"({"jsonrpc":"2.0","id":)" + row + R"(,"method":"ping"})"});
+    expected.push_back(R"({"id":)" + row + R"(,"jsonrpc":"2.0","result":{}})");
   }
+  EXPECT_EQ(split(run(lines)), expected);
 }
 
 TEST(Loop, AnswersUnservedMethodsWithMethodNotFound) {
@@ -54,21 +57,24 @@ TEST(Loop, AnswersUnservedMethodsWithMethodNotFound) {
       {"{\"id\":1,\"method\":\"caf\xC3\xA9\xFF\"}", "caf\xC3\xA9\xEF\xBF\xBD"},  // repaired, then echoed
       {"{\"id\":1,\"method\":\"a\\nb\\u0000\"}", std::string("a\nb\0", 4)},
   };
+  std::vector<std::string> lines;
+  std::vector<json> expected;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    EXPECT_EQ(answer(c.line), notFound(1, c.method));
+    lines.push_back(c.line);
+    expected.push_back(errorResponse(1, -32601, "Method not found: " + c.method));
   }
+  EXPECT_EQ(parsed(run(lines)), expected);  // answered in order, by one connector
 }
 
 TEST(Loop, EchoesEveryKindOfIdExactly) {
+  std::vector<std::string> lines = {R"({"id":18446744073709551615,"method":"ping"})"};
+  std::string expected = "{\"id\":18446744073709551615,\"jsonrpc\":\"2.0\",\"result\":{}}\n";
   for (std::string id : {"null", "0", "-1", "\"abc\"", "\"\"", "9223372036854775807", "-9223372036854775808",
                          "18446744073709551615", "1.5", "{\"a\":[1,{\"b\":null}]}", "[]", "true"}) {
-    SCOPED_TRACE(id);
-    std::string out = run({"{\"method\":\"ping\",\"id\":" + id + "}"});
-    EXPECT_EQ(out, "{\"id\":" + json::parse(id).dump() + ",\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+    lines.push_back("{\"method\":\"ping\",\"id\":" + id + "}");
+    expected += "{\"id\":" + json::parse(id).dump() + ",\"jsonrpc\":\"2.0\",\"result\":{}}\n";
   }
-  EXPECT_EQ(run({R"({"id":18446744073709551615,"method":"ping"})"}),
-            "{\"id\":18446744073709551615,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+  EXPECT_EQ(run(lines), expected);
 }
 
 TEST(Loop, InitializeEchoesTheVersionStringOrNamesItsOwn) {
@@ -91,13 +97,15 @@ TEST(Loop, InitializeEchoesTheVersionStringOrNamesItsOwn) {
       {R"(,"params":[1])", "2025-06-18"},
       {R"(,"params":{"protocolVersion":20250618})", "2025-06-18"},
   };
+  std::vector<std::string> lines;
+  std::vector<json> expected;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.params);
     json result = base;
     result["protocolVersion"] = c.version;
-    EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":"i","method":"initialize")" + c.params + "}"),
-              json({{"jsonrpc", "2.0"}, {"id", "i"}, {"result", result}}));
+    lines.push_back(R"({"jsonrpc":"2.0","id":"i","method":"initialize")" + c.params + "}");
+    expected.push_back(response("i", result));
   }
+  EXPECT_EQ(parsed(run(lines)), expected);  // each answers its own request: nothing is negotiated
   EXPECT_EQ(base["instructions"].get<std::string>().size(), 142u);
 }
 

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <thread>
@@ -12,28 +10,30 @@
 #include <nlohmann/json.hpp>
 
 #include "support/build.h"
-#include "support/process.h"
+#include "support/calls.h"
+#include "support/connector.h"
+#include "support/host.h"
+#include "support/procfs.h"
 #include "support/switchboard.h"
 
 using nlohmann::json;
+using testing_support::callLine;
+using testing_support::chatEcho;
 using testing_support::Connector;
+using testing_support::descriptors;
 using testing_support::runtimeThreads;
 using testing_support::sanitized;
 using testing_support::split;
+using testing_support::statusKb;
 using testing_support::Switchboard;
+using testing_support::tasks;
 
 namespace {
-
-// The host's answer: success, with the chat the request named as its text.
-std::string echo(const std::string& request) {
-  return json{{"ok", true}, {"text", json::parse(request)["chat"]}}.dump() + "\n";
-}
 
 std::string calls(int first, int count) {
   std::string text;
   for (int i = first; i < first + count; ++i) {
-    json params = {{"name", "vesk_read_chat"}, {"arguments", {{"chat", std::to_string(i)}}}};
-    text += json{{"jsonrpc", "2.0"}, {"id", i}, {"method", "tools/call"}, {"params", params}}.dump() + "\n";
+    text += callLine(i, "vesk_read_chat", {{"chat", std::to_string(i)}}) + "\n";
   }
   return text;
 }
@@ -59,54 +59,33 @@ void serve(Connector& connector, int first, int count) {
   EXPECT_EQ(seen.size(), static_cast<std::size_t>(count));
 }
 
-std::size_t entries(const std::string& folder) {
-  std::size_t n = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++n;
-  return n;
-}
-
-std::string proc(pid_t pid, const std::string& what) {
-  return "/proc/" + std::to_string(pid) + "/" + what;
-}
-
 // The child's thread count once it is no higher than `bound`, or as it stands after a generous
 // while. Worker threads stay for a few seconds after their last call and then end, and nothing
 // outside the process can be told when, so the count is read again until it settles.
 std::size_t threads(pid_t pid, std::size_t bound) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  std::size_t n = entries(proc(pid, "task"));
+  std::size_t n = tasks(pid).size();
   while (n > bound && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // no gate to wait on: poll gently
-    n = entries(proc(pid, "task"));
+    n = tasks(pid).size();
   }
   return n;
-}
-
-// The child's resident memory in kB, from /proc.
-long resident(pid_t pid) {
-  std::ifstream status(proc(pid, "status"));
-  std::string key;
-  long value = -1;
-  while (status >> key) {
-    if (key == "VmRSS:") status >> value;
-  }
-  return value;
 }
 
 }  // namespace
 
 TEST(Resources, AThousandCallsLeaveNoDescriptorOrThreadBehind) {
-  Switchboard host(echo);
+  Switchboard host(chatEcho);
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  connector.line(R"({"id":"p","method":"ping"})");
+  connector.line(testing_support::pingLine("p"));
   ASSERT_TRUE(connector.next().has_value());
   pid_t pid = connector.process();
   const std::size_t idle = 1 + runtimeThreads;  // the main thread, and the sanitizer's if any
-  std::size_t descriptors = entries(proc(pid, "fd"));
+  std::size_t held = descriptors(pid);
   EXPECT_LE(threads(pid, idle), idle);
   for (int round = 0; round < 10; ++round) serve(connector, round * 100, 100);
   // Each exchange closes its socket before the answer is written, so this holds at once.
-  EXPECT_EQ(entries(proc(pid, "fd")), descriptors);
+  EXPECT_EQ(descriptors(pid), held);
   // The workers stay until they have been idle for a while; then the connector is back to one.
   EXPECT_LE(threads(pid, idle), idle);
   EXPECT_EQ(connector.finish(), 0);
@@ -118,7 +97,7 @@ TEST(Resources, EveryOneOfAThousandCallsInFlightIsAnsweredOnce) {
   const int count = 1000;
   for (bool inputEndsFirst : {false, true}) {
     SCOPED_TRACE(inputEndsFirst ? "input ends while all are in flight" : "input stays open");
-    Switchboard host(echo, true);
+    Switchboard host(chatEcho, true);
     Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
     connector.send(calls(0, count));
     host.await(count);  // every call holds its own connection at the same time
@@ -143,14 +122,14 @@ TEST(Resources, EveryOneOfAThousandCallsInFlightIsAnsweredOnce) {
 TEST(Resources, MemoryStaysFlatOverTenThousandCalls) {
   // Sanitized builds check for leaks instead: their runtimes hold freed memory on purpose.
   if (sanitized) GTEST_SKIP() << "sanitizer runtimes hold freed memory on purpose";
-  Switchboard host(echo);
+  Switchboard host(chatEcho);
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   const int round = 250;
   int sent = 0;
   for (; sent < 1000; sent += round) serve(connector, sent, round);  // allocator arenas warm up
-  long warm = resident(connector.process());
+  long warm = statusKb(connector.process(), "VmRSS");
   for (; sent < 10000; sent += round) serve(connector, sent, round);
-  long end = resident(connector.process());
+  long end = statusKb(connector.process(), "VmRSS");
   // Generous, since worker threads come and go and the allocator may keep a few more arenas than it
   // had; a read buffer (64 kB) or a thread's stack left behind per call would still add tens or
   // hundreds of MB over the last 9,000 calls.

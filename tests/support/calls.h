@@ -1,31 +1,64 @@
-// The lines a test sends the connector and the answers it expects back, built in one place.
+// The lines a test sends the connector and the answers it expects back, built in one place so that
+// every test writes the envelopes the same way. Plain functions of their arguments: any thread.
 #pragma once
 
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 namespace testing_support {
 
-// A "tools/call" request line for `tool` with `arguments`, without its LF.
-inline std::string callLine(const nlohmann::json& id, const std::string& tool,
-                            const nlohmann::json& arguments = nlohmann::json::object()) {
-  nlohmann::json params = {{"name", tool}, {"arguments", arguments}};
-  return nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}, {"params", params}}.dump();
+// The fixed texts of a tool call whose host is away, and of one whose reply is unusable or late.
+inline const std::string notOpen =
+    "Vesk isn\xE2\x80\x99t open on this Mac, so the other chats can\xE2\x80\x99t be reached.";
+inline const std::string noAnswer = "Vesk didn\xE2\x80\x99t answer in time.";
+
+// A request line for `method`, without its LF; without `params`, the member is left out.
+inline std::string requestLine(const nlohmann::json& id, const std::string& method) {
+  return nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}}.dump();
+}
+inline std::string requestLine(const nlohmann::json& id, const std::string& method,
+                               const nlohmann::json& params) {
+  return nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump();
 }
 
-// A "ping" request line, without its LF, and its answer.
+// A "tools/call" line naming `tool`, which may be any JSON value, as a hostile client's may be;
+// without `arguments`, the member is left out.
+inline std::string callLine(const nlohmann::json& id, const nlohmann::json& tool) {
+  return requestLine(id, "tools/call", {{"name", tool}});
+}
+inline std::string callLine(const nlohmann::json& id, const nlohmann::json& tool,
+                            const nlohmann::json& arguments) {
+  return requestLine(id, "tools/call", {{"name", tool}, {"arguments", arguments}});
+}
+
 inline std::string pingLine(const nlohmann::json& id) {
-  return nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "ping"}}.dump();
+  return requestLine(id, "ping");
+}
+
+// The answers: a result, an error, ping's empty result, and a tool call's result showing `text`.
+inline nlohmann::json response(const nlohmann::json& id, const nlohmann::json& result) {
+  return {{"jsonrpc", "2.0"}, {"id", id}, {"result", result}};
+}
+inline nlohmann::json errorResponse(const nlohmann::json& id, int code, const std::string& message) {
+  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}};
 }
 inline nlohmann::json pong(const nlohmann::json& id) {
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"result", nlohmann::json::object()}};
+  return response(id, nlohmann::json::object());
 }
-
-// The answer to a tool call whose result shows `text`.
 inline nlohmann::json toolResult(const nlohmann::json& id, const std::string& text, bool isError) {
   nlohmann::json item = {{"type", "text"}, {"text", text}};
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"content", {item}}, {"isError", isError}}}};
+  return response(id, {{"content", {item}}, {"isError", isError}});
+}
+
+// Every line of the connector's output, parsed; a line that is not JSON throws, failing the test.
+inline std::vector<nlohmann::json> parsed(const std::string& out) {
+  std::vector<nlohmann::json> answers;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) answers.push_back(nlohmann::json::parse(line));
+  return answers;
 }
 
 }  // namespace testing_support

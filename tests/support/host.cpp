@@ -1,14 +1,16 @@
 #include "support/host.h"
 
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
+
+#include <nlohmann/json.hpp>
 
 namespace testing_support {
 
@@ -42,11 +44,12 @@ bool say(int fd, std::string_view bytes) {
   return true;
 }
 
-Host::Script Host::replying(std::string reply) {
-  return [reply](int fd, Host& host) {
-    host.record(line(fd));
-    say(fd, reply);
-  };
+std::string okReply(const std::string& text) {
+  return nlohmann::json{{"ok", true}, {"text", text}}.dump() + "\n";
+}
+
+std::string chatEcho(const std::string& request) {
+  return nlohmann::json{{"ok", true}, {"text", nlohmann::json::parse(request)["chat"]}}.dump() + "\n";
 }
 
 Folder::Folder() {
@@ -60,37 +63,85 @@ Folder::~Folder() {
   std::filesystem::remove_all(path, ignored);
 }
 
-Host::Host(Script script, std::string path) : script(std::move(script)) {
-  if (path.empty()) {
-    char name[] = "/tmp/vesk-host-XXXXXX";
-    if (::mkdtemp(name) == nullptr) throw std::runtime_error("mkdtemp");
-    folder = name;
-    path = folder + "/bridge.sock";
-  }
-  where = path;
+sockaddr_un addressOf(const std::string& path) {
   sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) throw std::runtime_error("too long a path: " + path);
   address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, where.data(), where.size());
-  listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  std::memcpy(address.sun_path, path.data(), path.size());
+  return address;
+}
+
+int connected(const std::string& path) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address = addressOf(path);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    throw std::runtime_error("cannot connect to " + path);
+  }
+  return fd;
+}
+
+Listener::Listener(std::string path, int backlog) {
+  if (path.empty()) path = folder.emplace().path + "/bridge.sock";
+  where = std::move(path);
+  sockaddr_un address = addressOf(where);
+  listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener, 1024) != 0) {
+      ::listen(listener, backlog) != 0) {
+    ::close(listener);
     throw std::runtime_error("cannot listen on " + where);
   }
+}
+
+Listener::~Listener() {
+  ::close(listener);
+  ::unlink(where.c_str());
+}
+
+int Listener::incoming() const {
+  return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+void Listener::stop() const {
+  ::shutdown(listener, SHUT_RDWR);
+}
+
+Host::Script Host::replying(std::string reply) {
+  return [reply](int fd, Host& host) {
+    host.record(line(fd));
+    say(fd, reply);
+  };
+}
+
+Host::Script Host::holding(Gate& release, std::string reply) {
+  return [&release, reply](int fd, Host& host) {
+    host.record(line(fd));
+    release.wait();
+    say(fd, reply);
+  };
+}
+
+Host::Script Host::inTurn(std::vector<Script> scripts) {
+  auto next = std::make_shared<std::atomic<std::size_t>>(0);
+  return [scripts = std::move(scripts), next](int fd, Host& host) {
+    std::size_t index = (*next)++;
+    if (index < scripts.size()) scripts[index](fd, host);
+  };
+}
+
+Host::Host(Script script, std::string path) : script(std::move(script)), listener(std::move(path)) {
   acceptor = std::thread([this] { serve(); });
 }
 
 Host::~Host() {
-  ::shutdown(listener, SHUT_RDWR);  // wakes the acceptor
+  listener.stop();  // wakes the acceptor
   acceptor.join();
-  ::close(listener);
   for (std::thread& worker : workers) worker.join();
-  ::unlink(where.c_str());
-  if (!folder.empty()) ::rmdir(folder.c_str());
 }
 
 void Host::serve() {
   for (;;) {
-    int fd = ::accept(listener, nullptr, nullptr);
+    int fd = listener.incoming();
     if (fd < 0) return;
     std::lock_guard<std::mutex> hold(lock);
     ++accepted;

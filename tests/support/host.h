@@ -1,10 +1,14 @@
 // A fake host for the tests: listens on a socket in a fresh temporary folder and serves every
-// connection on a thread of its own with a script that the test chooses.
+// connection on a thread of its own with a script that the test chooses. Also the pieces a test
+// needs to listen or connect by hand. Host, Gate and Listener are safe from any thread.
 #pragma once
+
+#include <sys/un.h>
 
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -29,17 +33,59 @@ std::string line(int fd);
 // Writes all of `bytes` to `fd`; false when the peer is gone.
 bool say(int fd, std::string_view bytes);
 
+// The host's success reply showing `text`, and the one showing the chat that `request` names, so
+// that each call's answer tells which call it answers. Each ends in its LF.
+std::string okReply(const std::string& text);
+std::string chatEcho(const std::string& request);
+
+// A fresh temporary folder, removed with its contents by the destructor.
+struct Folder {
+  Folder();
+  ~Folder();
+  std::string path;
+};
+
+// The address of the socket at `path`; throws std::runtime_error when the path does not fit.
+sockaddr_un addressOf(const std::string& path);
+// A connection to the socket at `path`; throws std::runtime_error when none can be made.
+int connected(const std::string& path);
+
+// A socket listening at `path`, or at bridge.sock in a fresh folder when `path` is empty, with room
+// for `backlog` connections not yet accepted. Its descriptors are close-on-exec, so that no child
+// holds them. The destructor closes it and removes the socket file.
+class Listener {
+ public:
+  explicit Listener(std::string path = "", int backlog = 1024);
+  ~Listener();
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+
+  const std::string& path() const { return where; }
+  int fd() const { return listener; }
+  int incoming() const;  // the next connection; -1 once stopped (or, non-blocking, when none waits)
+  void stop() const;     // wakes a thread waiting in incoming(), which then returns -1
+
+ private:
+  std::optional<Folder> folder;
+  std::string where;
+  int listener = -1;
+};
+
 class Host {
  public:
   using Script = std::function<void(int fd, Host& host)>;
 
   // The usual script: read the request, record it, send `reply`, hang up.
   static Script replying(std::string reply);
+  // The same, but `reply` waits until `release` opens.
+  static Script holding(Gate& release, std::string reply);
+  // One script per connection, in the order the connections come; any later one is hung up on.
+  static Script inTurn(std::vector<Script> scripts);
 
   explicit Host(Script script, std::string path = "");
   ~Host();  // stops listening, waits for every connection's script to end
 
-  const std::string& path() const { return where; }
+  const std::string& path() const { return listener.path(); }
   void record(std::string request);
   std::vector<std::string> requests();  // what was received so far, in the order recorded
   int connections();                    // how many connections were accepted so far
@@ -50,21 +96,13 @@ class Host {
   void serve();
 
   Script script;
-  std::string folder, where;
-  int listener = -1;
+  Listener listener;
   std::thread acceptor;
   std::vector<std::thread> workers;
   std::mutex lock;
   std::condition_variable recorded;
   std::vector<std::string> received;
   int accepted = 0;
-};
-
-// A fresh temporary folder, removed with its contents by the destructor.
-struct Folder {
-  Folder();
-  ~Folder();
-  std::string path;
 };
 
 }  // namespace testing_support

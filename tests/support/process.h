@@ -1,12 +1,13 @@
-// The built connector as a child process, talked to through pipes the way an agent's client does.
+// A program started from a test the way a client or a person starts it, so that the tests of the
+// connector and of the demo host launch their children alike. Use a Child from one thread.
 #pragma once
 
 #include <sys/types.h>
 
+#include <array>
 #include <map>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace testing_support {
@@ -14,40 +15,25 @@ namespace testing_support {
 // Changes to the child's environment: a value sets the variable, nothing removes it.
 using Environment = std::map<std::string, std::optional<std::string>>;
 
-class Connector {
+class Child {
  public:
-  // `launcher`, when given, is a command that the connector's own command line is appended to,
-  // such as a shell that sets a resource limit and then runs it. `nonblocking` hands the child
-  // standard input and output that are non-blocking, as some clients do.
-  explicit Connector(std::vector<std::string> args = {}, const Environment& changes = {},
-                     std::vector<std::string> launcher = {}, bool nonblocking = false);
-  ~Connector();  // kills a child that is still running
+  // Runs argv[0] with `argv` and this process's environment changed by `changes`, with SIGPIPE at
+  // its default whatever this process does with it. `streams` become its standard input, output
+  // and error (-1 leaves one inherited) and stay this side's to close; every other descriptor this
+  // side opens should be close-on-exec, so that the child holds no pipe end it must not. Throws
+  // std::runtime_error when it cannot start.
+  Child(std::vector<std::string> argv, const Environment& changes, std::array<int, 3> streams);
+  ~Child();  // kills it, if it still runs, and reaps it
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
 
-  void send(std::string_view bytes);         // raw bytes to its standard input
-  void line(std::string_view text);          // one line, LF added
-  std::optional<std::string> next();         // its next output line, without LF; nothing at end
-  void hangup();                             // closes its standard input
-  // Closes its input, reads the rest of its output and waits for it to end. Returns the exit
-  // status (-1 when it did not exit normally).
-  int finish();
-  int drain();  // the same, for a child whose input is closed already
-  const std::string& rest() const { return remainder; }  // output read by finish()
-  std::string errors() const;                            // all it wrote to standard error
-  pid_t process() const { return pid; }                  // the child's id, while it runs
-  int stdoutFd() const { return output; }                // this side of its standard output
+  pid_t id() const { return pid; }  // -1 once it has been waited for
+  void signal(int number) const;
+  // Waits for it to end. Returns its exit status, or -1 when it did not exit normally.
+  int wait();
 
  private:
   pid_t pid = -1;
-  int input = -1, output = -1;
-  std::string pending, remainder, errorFile;
 };
-
-// Runs the connector over `lines` (each sent with an LF) and returns everything it wrote to
-// standard output. Expects exit status 0 and an empty standard error, as every run must have.
-std::string run(const std::vector<std::string>& lines, std::vector<std::string> args = {},
-                const Environment& changes = {});
-
-// The lines of `text`, each without its LF.
-std::vector<std::string> split(const std::string& text);
 
 }  // namespace testing_support

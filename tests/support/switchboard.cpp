@@ -3,12 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 
 namespace testing_support {
@@ -22,19 +19,8 @@ void nonblocking(int fd) {
 }  // namespace
 
 Switchboard::Switchboard(Respond respond, bool holding) : respond(std::move(respond)), held(holding) {
-  char name[] = "/tmp/vesk-board-XXXXXX";
-  if (::mkdtemp(name) == nullptr) throw std::runtime_error("mkdtemp");
-  folder = name;
-  where = folder + "/bridge.sock";
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, where.data(), where.size());
-  listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener, 4096) != 0 || ::pipe(wake) != 0) {
-    throw std::runtime_error("cannot listen on " + where);
-  }
-  nonblocking(listener);
+  if (::pipe2(wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  nonblocking(listener.fd());
   server = std::thread([this] { serve(); });
 }
 
@@ -46,9 +32,7 @@ Switchboard::~Switchboard() {
   (void)!::write(wake[1], "s", 1);
   server.join();
   for (Connection& c : connections) ::close(c.fd);
-  for (int fd : {listener, wake[0], wake[1]}) ::close(fd);
-  ::unlink(where.c_str());
-  ::rmdir(folder.c_str());
+  for (int fd : wake) ::close(fd);
 }
 
 void Switchboard::await(std::size_t n) {
@@ -77,7 +61,7 @@ bool Switchboard::stopping() {
 void Switchboard::serve() {
   std::vector<pollfd> watch;
   while (!stopping()) {
-    watch.assign({{wake[0], POLLIN, 0}, {listener, POLLIN, 0}});
+    watch.assign({{wake[0], POLLIN, 0}, {listener.fd(), POLLIN, 0}});
     for (const Connection& c : connections) {
       // A held request needs no events; hang-ups and errors are reported all the same.
       short events = c.ready ? POLLOUT : c.complete ? 0 : POLLIN;
@@ -113,7 +97,7 @@ void Switchboard::serve() {
 }
 
 bool Switchboard::admit() {
-  int fd = ::accept(listener, nullptr, nullptr);
+  int fd = listener.incoming();
   if (fd < 0) return false;  // no more waiting, for now
   nonblocking(fd);
   connections.push_back({fd, "", "", false, false});

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/host.h"
+
 namespace testing_support {
 
 class Switchboard {
@@ -22,7 +24,7 @@ class Switchboard {
   explicit Switchboard(Respond respond, bool holding = false);
   ~Switchboard();  // stops serving and closes every connection still open
 
-  const std::string& path() const { return where; }
+  const std::string& path() const { return listener.path(); }
   void await(std::size_t n);  // waits until `n` requests have been read
   void release();             // answers every held request, and from then on answers at once
   std::size_t answered();     // how many replies were sent whole
@@ -43,8 +45,7 @@ class Switchboard {
   bool stopping();
 
   Respond respond;
-  std::string folder, where;
-  int listener = -1;
+  Listener listener{"", 4096};
   int wake[2] = {-1, -1};  // release() and the destructor write here to interrupt poll()
   std::vector<Connection> connections;  // the serving thread's own
   std::mutex lock;

@@ -169,7 +169,7 @@ TEST(Ask, ConcurrentExchangesEachGetTheirOwnReply) {
     std::string request = line(fd);
     h.record(request);
     h.await(2);  // both connections are open at once before either is answered
-    say(fd, json{{"ok", true}, {"text", json::parse(request)["chat"]}}.dump() + "\n");
+    say(fd, testing_support::chatEcho(request));
   });
   vesk::socketPath = host.path();
   json first, second;

@@ -1,16 +1,21 @@
-// What /proc tells of a child process: its memory and what its threads are waiting in. Linux only,
-// like the tests that read it.
+// What /proc tells of a child process: its memory, its descriptors, and its threads and what each
+// waits in. Linux only, like the tests that read it; safe from any thread.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace testing_support {
 
-// A figure of /proc/PID/status in kB, such as "VmRSS" or "VmHWM"; -1 when it cannot be read.
+// A figure of /proc/PID/status in kB, such as "VmRSS", "VmHWM" or "VmSize"; -1 when it cannot be
+// read.
 long statusKb(pid_t pid, const std::string& field);
+
+// How many descriptors it holds open.
+std::size_t descriptors(pid_t pid);
 
 // The state letter of each of its threads (R, S, T, ...) and the kernel function each waits in.
 struct Task {

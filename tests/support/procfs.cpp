@@ -1,4 +1,4 @@
-#include "support/proc.h"
+#include "support/procfs.h"
 
 #include <chrono>
 #include <filesystem>
@@ -23,6 +23,15 @@ long statusKb(pid_t pid, const std::string& field) {
     if (key == field + ":") status >> value;
   }
   return value;
+}
+
+std::size_t descriptors(pid_t pid) {
+  std::size_t n = 0;
+  std::error_code failed;
+  for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator(proc(pid) + "/fd", failed)) {
+    ++n;
+  }
+  return n;
 }
 
 std::vector<Task> tasks(pid_t pid) {
