@@ -51,8 +51,10 @@ struct Call {
 void* call(void* item) {
   std::unique_ptr<Call> taken(static_cast<Call*>(item));
   const std::string &id = taken->id, &chat = taken->chat;
-  std::string reply = exchange("{\"op\":\"read\",\"from\":\"bench\",\"chat\":\"" + chat + "\",\"last_n\":6}\n");
-  answer("{\"jsonrpc\":\"2.0\",\"id\":" + id + ",\"result\":{\"content\":[{\"type\":\"text\",\"text\":\"" +
+  std::string reply =
+      exchange("{\"op\":\"read\",\"from\":\"bench\",\"chat\":\"" + chat + "\",\"last_n\":6}\n");
+  answer("{\"jsonrpc\":\"2.0\",\"id\":" + id +
+         ",\"result\":{\"content\":[{\"type\":\"text\",\"text\":\"" +
          std::string(floorline::member(reply, "text", true)) + "\"}],\"isError\":false}}\n");
   std::lock_guard<std::mutex> hold(countLock);
   if (--inFlight == 0) idle.notify_all();

@@ -1,6 +1,6 @@
-// floor-responder: the least a program can do to answer JSON-RPC requests over pipes. It copies each
-// request's id into a fixed success answer and writes that answer at once, in a write of its own,
-// as the connector must; no JSON is parsed or built.
+// floor-responder: the least a program can do to answer JSON-RPC requests over pipes. It copies
+// each request's id into a fixed success answer and writes that answer at once, in a write of its
+// own, as the connector must; no JSON is parsed or built.
 //
 //   floor-responder [RESULT]    RESULT: the result's JSON text for every answer, `{}` if not given
 #include "floor.h"

@@ -170,9 +170,12 @@ int main(int argc, char** argv) {
     int n = ::epoll_wait(host.poller, events, 256, timeout(host));
     for (int i = 0; i < n; ++i) {
       int fd = events[i].data.fd;
-      if (fd == host.listener) accept(host);
-      else if (fd == STDIN_FILENO && !command(host)) return 0;
-      else if (fd != STDIN_FILENO) receive(host, fd);
+      if (fd == host.listener)
+        accept(host);
+      else if (fd == STDIN_FILENO && !command(host))
+        return 0;
+      else if (fd != STDIN_FILENO)
+        receive(host, fd);
     }
     release(host);
   }

@@ -39,7 +39,8 @@ int file(const std::string& line, int count) {
   ::unlink(name);
   std::string all;
   for (int i = 0; i < count; ++i) all += line + "\n";
-  if (fd < 0 || ::write(fd, all.data(), all.size()) != static_cast<ssize_t>(all.size())) std::abort();
+  if (fd < 0 || ::write(fd, all.data(), all.size()) != static_cast<ssize_t>(all.size()))
+    std::abort();
   return fd;
 }
 
@@ -109,7 +110,8 @@ void ToolsListRebuilt(benchmark::State& state) {
   json id = 4711;
   Discarded quiet;
   for (auto _ : state) {
-    std::string line = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"tools", vesk::tools}}}}.dump() + "\n";
+    std::string line =
+        json{{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"tools", vesk::tools}}}}.dump() + "\n";
     if (::write(STDOUT_FILENO, line.data(), line.size()) < 0) std::abort();
   }
 }

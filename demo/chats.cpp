@@ -27,7 +27,8 @@ bool history(const json& entry, Chat& chat) {
   if (!found->is_array()) return false;
   for (const json& item : *found) {
     Message message;
-    if (!item.is_object() || !stringField(item, "author", message.author) || !stringField(item, "text", message.text)) {
+    if (!item.is_object() || !stringField(item, "author", message.author) ||
+        !stringField(item, "text", message.text)) {
       return false;
     }
     chat.messages.push_back(std::move(message));
@@ -38,16 +39,19 @@ bool history(const json& entry, Chat& chat) {
 // One chat of the file; an empty string, or else what is wrong with it.
 std::string chat(const json& entry, Chat& into) {
   if (!entry.is_object()) return "is not an object";
-  if (!stringField(entry, "id", into.id) || into.id.empty()) return "needs a non-empty string \"id\"";
+  if (!stringField(entry, "id", into.id) || into.id.empty())
+    return "needs a non-empty string \"id\"";
   if (!stringField(entry, "name", into.name)) return "needs a string \"name\"";
-  if (!stringField(entry, "agent", into.agent) || (into.agent != "Claude" && into.agent != "Codex")) {
+  if (!stringField(entry, "agent", into.agent) ||
+      (into.agent != "Claude" && into.agent != "Codex")) {
     return "needs \"agent\" \"Claude\" or \"Codex\"";
   }
   if (!stringField(entry, "folder", into.folder)) return "needs a string \"folder\"";
   auto busy = entry.find("busy");
   if (busy != entry.end() && !busy->is_boolean()) return "has a \"busy\" that is not true or false";
   into.busy = busy != entry.end() && busy->get<bool>();
-  if (!history(entry, into)) return "has \"messages\" that are not objects with string \"author\" and \"text\"";
+  if (!history(entry, into))
+    return "has \"messages\" that are not objects with string \"author\" and \"text\"";
   return "";
 }
 
@@ -55,13 +59,25 @@ std::string chat(const json& entry, Chat& into) {
 
 std::vector<Chat> samples() {
   return {
-      {"web", "Shop front end", "Claude", "~/shop/web", false,
+      {"web",
+       "Shop front end",
+       "Claude",
+       "~/shop/web",
+       false,
        {{"person", "The basket page needs paging for long orders."},
         {"Claude", "Added paging to the basket page; it asks the API for 20 lines at a time."}}},
-      {"api", "Shop API", "Codex", "~/shop/api", true,
+      {"api",
+       "Shop API",
+       "Codex",
+       "~/shop/api",
+       true,
        {{"person", "Add an endpoint for order lines, 20 at a time."},
         {"Codex", "Working on GET /orders/{id}/lines with a cursor."}}},
-      {"docs", "Shop docs", "Claude", "~/shop/docs", false,
+      {"docs",
+       "Shop docs",
+       "Claude",
+       "~/shop/docs",
+       false,
        {{"person", "Keep the API guide in step with the code."}}},
       {"review", "Code review", "Codex", "~/shop", false, {}},
   };
@@ -85,7 +101,8 @@ std::optional<std::vector<Chat>> load(const std::string& file, std::string& prob
   for (std::size_t i = 0; i < parsed.size(); ++i) {
     Chat entry;
     std::string wrong = chat(parsed[i], entry);
-    if (wrong.empty() && !ids.insert(entry.id).second) wrong = "repeats the id \"" + entry.id + "\"";
+    if (wrong.empty() && !ids.insert(entry.id).second)
+      wrong = "repeats the id \"" + entry.id + "\"";
     if (!wrong.empty()) {
       problem = file + ": chat " + std::to_string(i + 1) + " " + wrong;
       return std::nullopt;

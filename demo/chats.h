@@ -10,7 +10,8 @@
 namespace demo {
 
 struct Message {
-  std::string author;  // "person", the chat's agent ("Claude" or "Codex"), or the sending chat's label
+  std::string
+      author;  // "person", the chat's agent ("Claude" or "Codex"), or the sending chat's label
   std::string text;
 };
 

@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   std::string problem;
   int listener = demo::claim(chosen->socket, problem);
   if (listener < 0) return complain(problem, 1);
-  struct stat ours{};
+  struct stat ours {};
   ::lstat(chosen->socket.c_str(), &ours);
   std::size_t count = loaded->size();
   demo::Room room(std::move(*loaded));

@@ -53,14 +53,17 @@ Room::Room(std::vector<Chat> chats) : chats(std::move(chats)) {}
 
 json Room::answer(const std::string& line) {
   json request = json::parse(line, nullptr, false);
-  if (!request.is_object()) return refused("The demo host could not read that request: it must be one JSON object on one line.");
+  if (!request.is_object())
+    return refused(
+        "The demo host could not read that request: it must be one JSON object on one line.");
   std::string op = member(request, "op");
   std::string from = member(request, "from");
   std::lock_guard<std::mutex> hold(lock);
   if (op == "list") return listing(from);
   if (op == "send") return delivery(from, request);
   if (op == "read") return history(request);
-  return refused("The demo host does not know the op " + inQuotes(op) + "; it answers list, send and read.");
+  return refused("The demo host does not know the op " + inQuotes(op) +
+                 "; it answers list, send and read.");
 }
 
 std::deque<Message> Room::messages(const std::string& id) {
@@ -70,10 +73,11 @@ std::deque<Message> Room::messages(const std::string& id) {
 }
 
 json Room::listing(const std::string& from) {
-  std::string text = std::to_string(chats.size()) + (chats.size() == 1 ? " chat" : " chats") + " open in Vesk:";
+  std::string text =
+      std::to_string(chats.size()) + (chats.size() == 1 ? " chat" : " chats") + " open in Vesk:";
   for (const Chat& chat : chats) {
-    text += "\n- " + chat.id + ": " + inQuotes(chat.name) + ", " + chat.agent + ", " + chat.folder + ", " +
-            (chat.busy ? "busy" : "idle");
+    text += "\n- " + chat.id + ": " + inQuotes(chat.name) + ", " + chat.agent + ", " + chat.folder +
+            ", " + (chat.busy ? "busy" : "idle");
     if (chat.id == from) text += " (you)";
   }
   return done(text);
@@ -86,23 +90,28 @@ json Room::delivery(const std::string& from, const json& request) {
   if (target == nullptr) return refused(unknown(to));
   Chat* sender = named(from);
   // The message arrives labelled with the sending chat's name, so a sender we do not know has none.
-  if (sender == nullptr) return refused("The sending chat " + inQuotes(from) + " is not open in Vesk, so its message cannot be labelled.");
+  if (sender == nullptr)
+    return refused("The sending chat " + inQuotes(from) +
+                   " is not open in Vesk, so its message cannot be labelled.");
   if (sender == target) return refused("That is this chat itself; send to another chat's id.");
   if (message.empty()) return refused("The message is empty; there is nothing to send.");
   if (message.size() > longestMessage) {
-    return refused("The message is " + std::to_string(message.size()) + " bytes; up to 64 KB (65536 bytes) can be sent.");
+    return refused("The message is " + std::to_string(message.size()) +
+                   " bytes; up to 64 KB (65536 bytes) can be sent.");
   }
   // The sender passes on the conversation that last reached it, so this is one hop more than that.
   int hop = sender->hops + 1;
   if (hop > mostHops) {
-    return refused("This conversation has already passed between chats 3 times in a row, so it stays here.");
+    return refused(
+        "This conversation has already passed between chats 3 times in a row, so it stays here.");
   }
   target->hops = hop;
   target->messages.push_back({"from " + inQuotes(sender->name), message});
   if (target->messages.size() > kept) target->messages.pop_front();
   std::string when = target->busy ? "It will start that chat's next turn once the current one ends."
                                   : "It starts that chat's next turn.";
-  return done("Sent to " + label(*target) + ", labelled with this chat's name, " + inQuotes(sender->name) + ". " + when);
+  return done("Sent to " + label(*target) + ", labelled with this chat's name, " +
+              inQuotes(sender->name) + ". " + when);
 }
 
 json Room::history(const json& request) {
@@ -115,9 +124,10 @@ json Room::history(const json& request) {
   }
   if (chat->messages.empty()) return done("No messages in " + label(*chat) + " yet.");
   std::size_t shown = std::min(chat->messages.size(), static_cast<std::size_t>(*wanted));
-  std::string text = "The last " + std::to_string(shown) + (shown == 1 ? " message" : " messages") + " in " +
-                     label(*chat) + ", oldest first:";
-  for (auto it = chat->messages.end() - static_cast<std::ptrdiff_t>(shown); it != chat->messages.end(); ++it) {
+  std::string text = "The last " + std::to_string(shown) + (shown == 1 ? " message" : " messages") +
+                     " in " + label(*chat) + ", oldest first:";
+  for (auto it = chat->messages.end() - static_cast<std::ptrdiff_t>(shown);
+       it != chat->messages.end(); ++it) {
     text += "\n[" + it->author + "] " + it->text;
   }
   return done(text);

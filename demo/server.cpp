@@ -17,7 +17,8 @@ namespace demo {
 
 namespace {
 
-constexpr std::size_t requestCap = 1 << 20;  // a 64 KB message escaped at its worst fits well within
+constexpr std::size_t requestCap = 1
+                                   << 20;  // a 64 KB message escaped at its worst fits well within
 constexpr std::size_t readSize = 65536;
 constexpr time_t patience = 10;  // seconds a connection may take to send its request line
 constexpr std::size_t mostConnections = 64;
@@ -110,8 +111,9 @@ std::size_t longestPath() {
 int claim(const std::string& path, std::string& problem) {
   sockaddr_un where;
   if (!address(path, where)) {
-    problem = path.empty() ? "no socket path given"
-                           : "the socket path is longer than " + std::to_string(longestPath()) + " bytes";
+    problem = path.empty()
+                  ? "no socket path given"
+                  : "the socket path is longer than " + std::to_string(longestPath()) + " bytes";
     return -1;
   }
   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -133,7 +135,8 @@ int claim(const std::string& path, std::string& problem) {
 
 Got request(int fd, std::size_t cap, std::string& line) {
   timeval limit{patience, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);  // a silent client ends, not hangs
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit,
+               sizeof limit);  // a silent client ends, not hangs
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);  // so does one that never reads
   auto buffer = std::make_unique_for_overwrite<char[]>(readSize);
   line.clear();
@@ -165,7 +168,8 @@ void Server::stop() {
     stopped = true;
   }
   char byte = 0;
-  while (::write(wake[1], &byte, 1) < 0 && errno == EINTR) {}
+  while (::write(wake[1], &byte, 1) < 0 && errno == EINTR) {
+  }
   acceptor.join();
   std::unique_lock<std::mutex> hold(lock);
   // SHUT_RD wakes a connection still waiting for its request, and lets a reply being sent finish.
@@ -185,7 +189,7 @@ void Server::accepting() {
     int fd = ::accept(listener, nullptr, nullptr);
     if (fd < 0) {
       if (errno == EMFILE || errno == ENFILE) breathe();  // out of descriptors: let some close
-      continue;  // or the client gave up already
+      continue;                                           // or the client gave up already
     }
     std::lock_guard<std::mutex> hold(lock);
     if (open.size() >= mostConnections) {
@@ -213,9 +217,14 @@ void Server::serve(int fd) {
   try {
     std::string line;
     switch (request(fd, requestCap, line)) {
-      case Got::line: whole(fd, answer(line) + "\n"); break;
-      case Got::tooLong: whole(fd, longReply); break;
-      case Got::nothing: break;
+      case Got::line:
+        whole(fd, answer(line) + "\n");
+        break;
+      case Got::tooLong:
+        whole(fd, longReply);
+        break;
+      case Got::nothing:
+        break;
     }
   } catch (...) {  // an exception leaving a thread ends the process; this connection just ends
   }

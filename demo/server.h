@@ -53,9 +53,9 @@ class Server {
   int wake[2] = {-1, -1};  // a pipe whose read end wakes the acceptor when stop() writes to it
   Answer answer;
   std::thread acceptor;
-  std::mutex lock;                 // guards the two members below
-  std::condition_variable idle;    // signalled when a connection ends
-  std::set<int> open;              // connections being served
+  std::mutex lock;               // guards the two members below
+  std::condition_variable idle;  // signalled when a connection ends
+  std::set<int> open;            // connections being served
   bool stopped = false;
 };
 

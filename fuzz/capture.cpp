@@ -39,7 +39,8 @@ std::string contents(int fd) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) std::abort();
   std::string bytes(static_cast<std::size_t>(status.st_size), '\0');
-  if (::pread(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) std::abort();
+  if (::pread(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
+    std::abort();
   return bytes;
 }
 

@@ -19,7 +19,8 @@ namespace {
 
 using nlohmann::json;
 
-const std::string notOpen = "Vesk isn\xE2\x80\x99t open on this Mac, so the other chats can\xE2\x80\x99t be reached.";
+const std::string notOpen =
+    "Vesk isn\xE2\x80\x99t open on this Mac, so the other chats can\xE2\x80\x99t be reached.";
 
 // The lines of `out`; each must be ended by an LF.
 std::vector<std::string> lines(const std::string& out) {
@@ -41,10 +42,12 @@ bool isTool(const json& name) {
 // What a tool call must come back with: the not-open tool result, or the unknown-tool error.
 void checkCall(const json& request, const json& answer) {
   auto params = request.find("params");
-  json name = params != request.end() && params->is_object() ? params->value("name", json()) : json();
+  json name =
+      params != request.end() && params->is_object() ? params->value("name", json()) : json();
   if (isTool(name)) {
     json expected = {{"content", {{{"type", "text"}, {"text", notOpen}}}}, {"isError", true}};
-    if (answer.value("result", json()) != expected) fuzzing::fail("tool call without the not-open result", answer.dump());
+    if (answer.value("result", json()) != expected)
+      fuzzing::fail("tool call without the not-open result", answer.dump());
   } else if (answer.value("error", json::object()).value("code", 0) != -32602) {
     fuzzing::fail("unknown tool without error -32602", answer.dump());
   }
@@ -65,7 +68,8 @@ void checkEnvelope(const json& request, const json& answer) {
     return;
   }
   const json& error = answer.value("error", json());
-  bool shaped = error.is_object() && error.size() == 2 && error.value("code", json()).is_number_integer() &&
+  bool shaped = error.is_object() && error.size() == 2 &&
+                error.value("code", json()).is_number_integer() &&
                 error.value("message", json()).is_string();
   if (!shaped) fuzzing::fail("malformed error response", answer.dump());
 }

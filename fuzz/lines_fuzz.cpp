@@ -21,19 +21,22 @@ namespace {
 
 // Up to the reader's own chunk of 65,536 bytes, and one short of it.
 constexpr std::size_t pieceSizes[] = {1, 2, 3, 7, 64, 4096, 65535, 65536};
-constexpr std::size_t largest = 65536;   // one read of the reader, so no packet is ever cut
+constexpr std::size_t largest = 65536;  // one read of the reader, so no packet is ever cut
 constexpr std::size_t smallPieces = 256;
 
 std::vector<std::string> readAll(std::string_view payload, std::size_t piece) {
   int ends[2];
-  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) fuzzing::fail("socketpair");
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+    fuzzing::fail("socketpair");
   std::thread feeder([&] {
     std::size_t pieces = 0;
     for (std::size_t at = 0; at < payload.size();) {
       // Past the first pieces the rest goes in whole chunks, so that long inputs stay fast.
       std::size_t length = ++pieces <= smallPieces ? piece : largest;
       std::string_view part = payload.substr(at, length);
-      if (::send(ends[1], part.data(), part.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(part.size())) break;
+      if (::send(ends[1], part.data(), part.size(), MSG_NOSIGNAL) !=
+          static_cast<ssize_t>(part.size()))
+        break;
       at += part.size();
     }
     ::shutdown(ends[1], SHUT_WR);  // the reader's end of input
@@ -95,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> lines = readAll(input, piece);
   fuzzing::Written written = fuzzing::restore();
   fuzzing::settle(before);
-  if (!written.out.empty() || !written.err.empty()) fuzzing::fail("wrote output", written.out + written.err);
+  if (!written.out.empty() || !written.err.empty())
+    fuzzing::fail("wrote output", written.out + written.err);
   checkLines(input, lines);
   // The lines are repaired one by one, as the loop does; joined, they are checked at one go.
   std::string repaired;

@@ -38,8 +38,8 @@ json reference(std::string_view bytes) {
 // reply's own when it gives one.
 void checkResult(const json& reply, const json& shown) {
   bool shaped = shown.is_object() && shown.size() == 2 && shown.contains("isError") &&
-                shown["isError"].is_boolean() && shown.contains("content") && shown["content"].is_array() &&
-                shown["content"].size() == 1;
+                shown["isError"].is_boolean() && shown.contains("content") &&
+                shown["content"].is_array() && shown["content"].size() == 1;
   if (!shaped) fuzzing::fail("malformed tool result", shown.dump());
   const json& item = shown["content"][0];
   if (!item.is_object() || item.size() != 2 || item.value("type", json()) != "text" ||
@@ -49,7 +49,8 @@ void checkResult(const json& reply, const json& shown) {
   bool done = reply.value("ok", json()) == true;
   if (shown["isError"] == done) fuzzing::fail("isError does not follow ok", shown.dump());
   json said = reply.value(done ? "text" : "error", json());
-  if (said.is_string() && item["text"] != said) fuzzing::fail("the host's text was not kept", shown.dump());
+  if (said.is_string() && item["text"] != said)
+    fuzzing::fail("the host's text was not kept", shown.dump());
 }
 
 }  // namespace
@@ -60,10 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   json reply = vesk::answer(std::string(bytes));
   json shown = vesk::result(reply);
   fuzzing::Written written = fuzzing::restore();
-  if (!written.out.empty() || !written.err.empty()) fuzzing::fail("wrote output", written.out + written.err);
+  if (!written.out.empty() || !written.err.empty())
+    fuzzing::fail("wrote output", written.out + written.err);
   // nlohmann refuses the escape of a lone surrogate, which answer() reads as U+FFFD.
-  bool surrogates = bytes.find("\\ud") != std::string_view::npos || bytes.find("\\uD") != std::string_view::npos;
-  if (!surrogates && reply != reference(bytes)) fuzzing::fail("reply differs from the reference reader", reply.dump());
+  bool surrogates =
+      bytes.find("\\ud") != std::string_view::npos || bytes.find("\\uD") != std::string_view::npos;
+  if (!surrogates && reply != reference(bytes))
+    fuzzing::fail("reply differs from the reference reader", reply.dump());
   checkResult(reply, shown);
   // A result that cannot be written would be dropped, leaving the call unanswered.
   std::string line;
@@ -72,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const json::exception& e) {
     fuzzing::fail("tool result cannot be serialised", e.what());
   }
-  if (json::parse(line, nullptr, false) != shown) fuzzing::fail("tool result does not read back", line);
+  if (json::parse(line, nullptr, false) != shown)
+    fuzzing::fail("tool result does not read back", line);
   return 0;
 }

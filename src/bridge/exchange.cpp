@@ -71,7 +71,7 @@ std::string receive(int fd) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return received;  // end of file, error or time-out, not told apart
     received.append(buffer.get(), static_cast<std::size_t>(n));
-    if (received.back() == '\n') return received;  // the host's line is complete
+    if (received.back() == '\n') return received;      // the host's line is complete
     if (received.size() >= replyCap) return received;  // a host that never ends its line
   }
 }
@@ -116,7 +116,8 @@ nlohmann::json talk(int fd, const nlohmann::json& request) {
 }  // namespace
 
 nlohmann::json unreachable() {
-  return {{"ok", false}, {"error", "Vesk isn\u2019t open on this Mac, so the other chats can\u2019t be reached."}};
+  return {{"ok", false},
+          {"error", "Vesk isn\u2019t open on this Mac, so the other chats can\u2019t be reached."}};
 }
 
 nlohmann::json silent() {

@@ -54,9 +54,10 @@ json result(json reply) {
   // On success only `text` is read, on failure only `error`; a string is shown as it is, even
   // empty, and anything else gives a fixed text.
   auto said = reply.find(done ? "text" : "error");
-  std::string shown = said != reply.end() && said->is_string() ? std::move(said->get_ref<std::string&>())
-                      : done                                   ? "Done."
-                                                               : "Vesk said no.";
+  std::string shown = said != reply.end() && said->is_string()
+                          ? std::move(said->get_ref<std::string&>())
+                      : done ? "Done."
+                             : "Vesk said no.";
   json item = {{"type", "text"}, {"text", std::move(shown)}};
   return {{"content", json::array({std::move(item)})}, {"isError", !done}};
 }

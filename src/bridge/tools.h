@@ -21,7 +21,8 @@ void call(const nlohmann::json& id, const nlohmann::json& params);
 // no tool. Missing or mistyped arguments become their defaults rather than a refusal.
 std::optional<nlohmann::json> request(const std::string& name, const nlohmann::json& arguments);
 
-// The tool result shown to the agent for the host's `reply`, whose text it takes rather than copies.
+// The tool result shown to the agent for the host's `reply`, whose text it takes rather than
+// copies.
 nlohmann::json result(nlohmann::json reply);
 
 }  // namespace vesk

@@ -1,5 +1,5 @@
-// The tool catalogue offered to the agent, and the "tools/list" entry that returns it. Both are safe
-// from any thread once start-up has set `tools`.
+// The tool catalogue offered to the agent, and the "tools/list" entry that returns it. Both are
+// safe from any thread once start-up has set `tools`.
 #pragma once
 
 #include <string>
@@ -11,8 +11,8 @@ namespace vesk {
 // The three tool descriptions, in the order the agent sees them. Built once, at start-up.
 nlohmann::json catalogue();
 
-// The "tools/list" result, `{"tools":[...]}`, as compact JSON text: serialised from `tools` once, at
-// the first call, since the catalogue never changes after start-up.
+// The "tools/list" result, `{"tools":[...]}`, as compact JSON text: serialised from `tools` once,
+// at the first call, since the catalogue never changes after start-up.
 const std::string& listing();
 
 // Answers "tools/list" with the whole catalogue; its params (a cursor among them) are ignored,

@@ -17,8 +17,8 @@ namespace vesk {
 class Group {
  public:
   void enter();
-  // Signals the waiters once the count is back at zero. A worker's leave() must be its last touch of
-  // shared state: the waiter may return, and the process end, as soon as the count reaches zero.
+  // Signals the waiters once the count is back at zero. A worker's leave() must be its last touch
+  // of shared state: the waiter may return, and the process end, as soon as the count reaches zero.
   void leave();
   // Blocks, with no time limit, until every enter() has been matched by a leave().
   void wait();
@@ -70,8 +70,8 @@ class Queue {
     Work work;
   };
 
-  static void attempt(Item& item) noexcept;  // runs the item; the one catch-all
-  static void* threadEntry(void* item) noexcept; // a worker thread's entry point
+  static void attempt(Item& item) noexcept;       // runs the item; the one catch-all
+  static void* threadEntry(void* item) noexcept;  // a worker thread's entry point
   // Runs and frees the item, then leaves its group. A worker passes its unlocked `worker` lock,
   // and gets it back locked, with itself counted idle.
   void finish(Item* item, std::unique_lock<std::mutex>* worker) noexcept;

@@ -27,9 +27,9 @@ class Lines {
   void compact();  // drops the lines returned; gives back a buffer that a long line grew
 
   int fd;
-  std::string pending;      // bytes read and not yet returned, from `lineStart` on
+  std::string pending;        // bytes read and not yet returned, from `lineStart` on
   std::size_t lineStart = 0;  // where the next line begins in `pending`
-  std::size_t scanned = 0;  // how far `pending` is known to hold no LF, so long lines scan once
+  std::size_t scanned = 0;    // how far `pending` is known to hold no LF, so long lines scan once
   bool ended = false;
   bool skipping = false;  // the line in progress could not be held and is being skipped
 };

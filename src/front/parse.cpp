@@ -34,7 +34,10 @@ int hex4(const char* at, const char* end) {
   int value = 0;
   for (int i = 0; i < 4; ++i) {
     char c = at[i];
-    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    int digit = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : -1;
     if (digit < 0) return -1;
     value = value * 16 + digit;
   }
@@ -48,14 +51,16 @@ int hex4(const char* at, const char* end) {
 void mendSurrogates(char* at, char* end) {
   auto high = [](int unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
   auto low = [](int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
-  while ((at = static_cast<char*>(std::memchr(at, '\\', static_cast<std::size_t>(end - at)))) != nullptr) {
+  while ((at = static_cast<char*>(std::memchr(at, '\\', static_cast<std::size_t>(end - at)))) !=
+         nullptr) {
     if (end - at < 2) return;
     int unit = at[1] == 'u' ? hex4(at + 2, end) : -1;
     if (unit < 0) {
       at += 2;
       continue;
     }
-    bool paired = high(unit) && end - at >= 12 && at[6] == '\\' && at[7] == 'u' && low(hex4(at + 8, end));
+    bool paired =
+        high(unit) && end - at >= 12 && at[6] == '\\' && at[7] == 'u' && low(hex4(at + 8, end));
     if (paired) {
       at += 12;
       continue;
@@ -98,7 +103,8 @@ class Builder {
     member = &levels.back()->get_ref<json::object_t&>()[std::move(name)];
     return true;
   }
-  bool parse_error(std::size_t /*at*/, const std::string& /*token*/, const nlohmann::detail::exception& /*e*/) {
+  bool parse_error(std::size_t /*at*/, const std::string& /*token*/,
+                   const nlohmann::detail::exception& /*e*/) {
     return false;
   }
 
@@ -156,7 +162,8 @@ json parse(std::span<char> text, Utf8 broken) {
   Builder builder;
   try {
     bool parsed = wellFormed ? json::sax_parse(text.data(), end, &builder)
-                             : json::sax_parse(utf8::Repaired(text.data(), end), utf8::Repaired(end, end), &builder);
+                             : json::sax_parse(utf8::Repaired(text.data(), end),
+                                               utf8::Repaired(end, end), &builder);
     if (parsed && builder.root.is_object()) return std::move(builder.root);
   } catch (const std::exception&) {
     // Out of memory (std::bad_alloc): this text is lost, and only this one.

@@ -23,8 +23,8 @@ inline constexpr std::size_t deepest = 512;
 // maximal ill-formed subpart, as the Unicode standard recommends). Valid text comes back unchanged.
 std::string repair(std::string_view bytes);
 
-// What parse() makes of bytes that are not UTF-8: the client's are read as repaired (U+FFFD, without
-// a repaired copy), the host's make its reply unreadable.
+// What parse() makes of bytes that are not UTF-8: the client's are read as repaired (U+FFFD,
+// without a repaired copy), the host's make its reply unreadable.
 enum class Utf8 { refused, repaired };
 
 // Parses `text` as exactly one JSON object, strictly (whitespace around it allowed), and returns a

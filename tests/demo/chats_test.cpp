@@ -1,10 +1,11 @@
 // Chat lists from a file: what is taken, and the one-line complaint for everything else.
-#include <gtest/gtest.h>
+#include "chats.h"
 
 #include <fstream>
 #include <string>
 
-#include "chats.h"
+#include <gtest/gtest.h>
+
 #include "support/host.h"
 
 using testing_support::Folder;
@@ -26,11 +27,13 @@ TEST(Chats, LoadsAFile) {
     {"id": "a", "name": "Alpha", "agent": "Claude", "folder": "/src/a", "busy": true,
      "messages": [{"author": "person", "text": "hello"}]},
     {"id": "b", "name": "", "agent": "Codex", "folder": ""}
-  ])"), problem);
+  ])"),
+                          problem);
   ASSERT_TRUE(chats) << problem;
   ASSERT_EQ(chats->size(), 2u);
   const demo::Chat& a = (*chats)[0];
-  EXPECT_EQ(std::tie(a.id, a.name, a.agent, a.folder, a.busy), std::make_tuple("a", "Alpha", "Claude", "/src/a", true));
+  EXPECT_EQ(std::tie(a.id, a.name, a.agent, a.folder, a.busy),
+            std::make_tuple("a", "Alpha", "Claude", "/src/a", true));
   ASSERT_EQ(a.messages.size(), 1u);
   EXPECT_EQ(a.messages[0].author + ": " + a.messages[0].text, "person: hello");
   EXPECT_FALSE((*chats)[1].busy);
@@ -53,10 +56,13 @@ TEST(Chats, RefusesAFileItCannotUse) {
       {"[]", " must hold a JSON array of chats, at least one"},
       {"{\"chats\":[]}", " must hold a JSON array of chats, at least one"},
       {"[1]", ": chat 1 is not an object"},
-      {R"([{"name":"A","agent":"Claude","folder":"/a"}])", ": chat 1 needs a non-empty string \"id\""},
-      {R"([{"id":"","name":"A","agent":"Claude","folder":"/a"}])", ": chat 1 needs a non-empty string \"id\""},
+      {R"([{"name":"A","agent":"Claude","folder":"/a"}])",
+       ": chat 1 needs a non-empty string \"id\""},
+      {R"([{"id":"","name":"A","agent":"Claude","folder":"/a"}])",
+       ": chat 1 needs a non-empty string \"id\""},
       {R"([{"id":"a","agent":"Claude","folder":"/a"}])", ": chat 1 needs a string \"name\""},
-      {R"([{"id":"a","name":"A","agent":"claude","folder":"/a"}])", ": chat 1 needs \"agent\" \"Claude\" or \"Codex\""},
+      {R"([{"id":"a","name":"A","agent":"claude","folder":"/a"}])",
+       ": chat 1 needs \"agent\" \"Claude\" or \"Codex\""},
       {R"([{"id":"a","name":"A","agent":"Codex"}])", ": chat 1 needs a string \"folder\""},
       {"[{" + chat + ",\"busy\":1}]", ": chat 1 has a \"busy\" that is not true or false"},
       {"[{" + chat + ",\"messages\":[{\"text\":\"x\"}]}]",

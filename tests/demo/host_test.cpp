@@ -1,4 +1,6 @@
 // The built demo host as a process: several connections at once, stopping, and the socket path.
+#include "support/host.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -6,8 +8,6 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <array>
 #include <fstream>
@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "support/host.h"
 #include "support/process.h"
 
 using nlohmann::json;
@@ -65,14 +65,16 @@ class Running {
   // Sends `signal` (none: only waits), waits for the host to end and returns its exit status.
   int stop(int signal = 0) {
     if (signal != 0) child->signal(signal);
-    while (more()) {}
+    while (more()) {
+    }
     return child->wait();
   }
 
   std::string said;  // its standard error so far
 
  private:
-  // Reads more of its standard error; false at its end. A generous bound turns a hang into a failure.
+  // Reads more of its standard error; false at its end. A generous bound turns a hang into a
+  // failure.
   bool more() {
     pollfd ready{errors, POLLIN, 0};
     if (::poll(&ready, 1, 30000) <= 0) return false;
@@ -117,7 +119,10 @@ TEST(DemoHost, ServesSeveralConnectionsAtOnce) {
   std::vector<json> replies(8);
   for (std::size_t i = 0; i < replies.size(); ++i) {
     clients.emplace_back([&, i] {
-      replies[i] = roundTrip(path, {{"op", "send"}, {"from", "web"}, {"chat", "docs"}, {"message", "note " + std::to_string(i)}});
+      replies[i] = roundTrip(path, {{"op", "send"},
+                                    {"from", "web"},
+                                    {"chat", "docs"},
+                                    {"message", "note " + std::to_string(i)}});
     });
   }
   for (std::thread& client : clients) client.join();
@@ -126,7 +131,9 @@ TEST(DemoHost, ServesSeveralConnectionsAtOnce) {
   json history = json::parse(line(slow));
   ::close(slow);
   for (std::size_t i = 0; i < replies.size(); ++i) {
-    EXPECT_NE(history["text"].get<std::string>().find("] note " + std::to_string(i)), std::string::npos) << history;
+    EXPECT_NE(history["text"].get<std::string>().find("] note " + std::to_string(i)),
+              std::string::npos)
+        << history;
   }
   EXPECT_EQ(host.stop(SIGTERM), 0);
 }
@@ -197,7 +204,8 @@ TEST(DemoHost, ExplainsACommandLineItCannotUse) {
       {{}, "usage: vesk-demo-host"},
       {{"--verbose", path}, "usage: vesk-demo-host"},
       {{path, path}, "usage: vesk-demo-host"},
-      {{"--chats", folder.path + "/none.json", path}, "vesk-demo-host: cannot read " + folder.path + "/none.json\n"},
+      {{"--chats", folder.path + "/none.json", path},
+       "vesk-demo-host: cannot read " + folder.path + "/none.json\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said);
@@ -215,6 +223,8 @@ TEST(DemoHost, OffersTheChatsOfAFile) {
                             {"id":"x","name":"X","agent":"Claude","folder":"/x","busy":true}])";
   Running host({"--chats", file, path});
   ASSERT_TRUE(host.ready()) << host.said;
-  EXPECT_EQ(roundTrip(path, list)["text"], "2 chats open in Vesk:\n- web: \"Web\", Codex, /w, idle (you)\n- x: \"X\", Claude, /x, busy");
+  EXPECT_EQ(
+      roundTrip(path, list)["text"],
+      "2 chats open in Vesk:\n- web: \"Web\", Codex, /w, idle (you)\n- x: \"X\", Claude, /x, busy");
   EXPECT_EQ(host.stop(SIGTERM), 0);
 }

@@ -1,11 +1,10 @@
 // The demo host's answers, straight from its Room: what each op gives and every refusal.
-#include <gtest/gtest.h>
+#include "room.h"
 
 #include <string>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-
-#include "room.h"
 
 using nlohmann::json;
 
@@ -34,18 +33,26 @@ TEST(Room, RefusesWhatItCannotDo) {
   struct Case {
     std::string line, error;
   } cases[] = {
-      {"not json", "The demo host could not read that request: it must be one JSON object on one line."},
+      {"not json",
+       "The demo host could not read that request: it must be one JSON object on one line."},
       {"[1]", "The demo host could not read that request: it must be one JSON object on one line."},
-      {R"({"op":"dance","from":"web"})", "The demo host does not know the op \"dance\"; it answers list, send and read."},
+      {R"({"op":"dance","from":"web"})",
+       "The demo host does not know the op \"dance\"; it answers list, send and read."},
       {sendLine("web", "", "hi"), "No chat given: use a chat id from vesk_list_chats."},
-      {sendLine("web", "nope", "hi"), "There is no chat \"nope\" open in Vesk. Use a chat id from vesk_list_chats."},
-      {sendLine("ghost", "api", "hi"), "The sending chat \"ghost\" is not open in Vesk, so its message cannot be labelled."},
-      {sendLine("", "api", "hi"), "The sending chat \"\" is not open in Vesk, so its message cannot be labelled."},
+      {sendLine("web", "nope", "hi"),
+       "There is no chat \"nope\" open in Vesk. Use a chat id from vesk_list_chats."},
+      {sendLine("ghost", "api", "hi"),
+       "The sending chat \"ghost\" is not open in Vesk, so its message cannot be labelled."},
+      {sendLine("", "api", "hi"),
+       "The sending chat \"\" is not open in Vesk, so its message cannot be labelled."},
       {sendLine("web", "web", "hi"), "That is this chat itself; send to another chat's id."},
       {sendLine("web", "api", ""), "The message is empty; there is nothing to send."},
-      {sendLine("web", "api", std::string(65537, 'x')), "The message is 65537 bytes; up to 64 KB (65536 bytes) can be sent."},
-      {R"({"op":"send","from":"web","chat":"api","message":7})", "The message is empty; there is nothing to send."},
-      {readLine("nope", 3), "There is no chat \"nope\" open in Vesk. Use a chat id from vesk_list_chats."},
+      {sendLine("web", "api", std::string(65537, 'x')),
+       "The message is 65537 bytes; up to 64 KB (65536 bytes) can be sent."},
+      {R"({"op":"send","from":"web","chat":"api","message":7})",
+       "The message is empty; there is nothing to send."},
+      {readLine("nope", 3),
+       "There is no chat \"nope\" open in Vesk. Use a chat id from vesk_list_chats."},
       {readLine("", 3), "No chat given: use a chat id from vesk_list_chats."},
       {readLine("api", 0), lastN},
       {readLine("api", 21), lastN},
@@ -76,27 +83,36 @@ TEST(Room, ListsEveryChatAndMarksTheAskingOne) {
       expected.replace(expected.find(mark), mark.size(), id == from ? " (you)" : "");
     }
     demo::Room room = sampleRoom();
-    EXPECT_EQ(room.answer(json{{"op", "list"}, {"from", from}}.dump()), json({{"ok", true}, {"text", expected}}));
+    EXPECT_EQ(room.answer(json{{"op", "list"}, {"from", from}}.dump()),
+              json({{"ok", true}, {"text", expected}}));
   }
 }
 
 TEST(Room, DeliversLabelledMessagesAndReadsTheNewestOldestFirst) {
   demo::Room room = sampleRoom();
-  EXPECT_EQ(room.answer(sendLine("web", "docs", "first")),
-            json({{"ok", true},
-                  {"text", "Sent to \"Shop docs\" (docs), labelled with this chat's name, \"Shop front end\". "
-                           "It starts that chat's next turn."}}));
-  EXPECT_EQ(room.answer(sendLine("web", "api", std::string(65536, 'y')))["ok"], true);  // 64 KB exactly
+  EXPECT_EQ(
+      room.answer(sendLine("web", "docs", "first")),
+      json({{"ok", true},
+            {"text",
+             "Sent to \"Shop docs\" (docs), labelled with this chat's name, \"Shop front end\". "
+             "It starts that chat's next turn."}}));
+  EXPECT_EQ(room.answer(sendLine("web", "api", std::string(65536, 'y')))["ok"],
+            true);  // 64 KB exactly
   EXPECT_EQ(room.answer(sendLine("api", "docs", "second\nline"))["ok"], true);
   struct Case {
     json lastN;
     std::string text;
   } cases[] = {
-      {1, "The last 1 message in \"Shop docs\" (docs), oldest first:\n[from \"Shop API\"] second\nline"},
-      {2, "The last 2 messages in \"Shop docs\" (docs), oldest first:\n[from \"Shop front end\"] first"
-          "\n[from \"Shop API\"] second\nline"},
-      {20, "The last 3 messages in \"Shop docs\" (docs), oldest first:\n[person] Keep the API guide in step "
-           "with the code.\n[from \"Shop front end\"] first\n[from \"Shop API\"] second\nline"},
+      {1,
+       "The last 1 message in \"Shop docs\" (docs), oldest first:\n[from \"Shop API\"] "
+       "second\nline"},
+      {2,
+       "The last 2 messages in \"Shop docs\" (docs), oldest first:\n[from \"Shop front end\"] first"
+       "\n[from \"Shop API\"] second\nline"},
+      {20,
+       "The last 3 messages in \"Shop docs\" (docs), oldest first:\n[person] Keep the API guide in "
+       "step "
+       "with the code.\n[from \"Shop front end\"] first\n[from \"Shop API\"] second\nline"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lastN.dump());
@@ -107,7 +123,8 @@ TEST(Room, DeliversLabelledMessagesAndReadsTheNewestOldestFirst) {
 }
 
 TEST(Room, PassesAConversationOnAtMostThreeTimesInARow) {
-  const json tooFar = refusal("This conversation has already passed between chats 3 times in a row, so it stays here.");
+  const json tooFar = refusal(
+      "This conversation has already passed between chats 3 times in a row, so it stays here.");
   struct Case {
     std::vector<std::pair<std::string, std::string>> hops;  // each accepted
     std::pair<std::string, std::string> fourth;             // refused
@@ -130,7 +147,8 @@ TEST(Room, PassesAConversationOnAtMostThreeTimesInARow) {
 
 TEST(Room, KeepsOnlyTheNewestMessagesOfAChat) {
   demo::Room room = sampleRoom();
-  for (std::size_t i = 0; i < demo::kept + 5; ++i) room.answer(sendLine("web", "review", std::to_string(i)));
+  for (std::size_t i = 0; i < demo::kept + 5; ++i)
+    room.answer(sendLine("web", "review", std::to_string(i)));
   std::deque<demo::Message> kept = room.messages("review");
   ASSERT_EQ(kept.size(), demo::kept);
   EXPECT_EQ(kept.front().text, "5");

@@ -1,17 +1,17 @@
 // Tool calls through the built connector against a fake host.
-#include <sys/stat.h>
+#include "support/calls.h"
 
-#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "support/build.h"
-#include "support/calls.h"
 #include "support/connector.h"
 #include "support/host.h"
 #include "support/procfs.h"
@@ -91,7 +91,8 @@ TEST(Calls, UnknownToolsAreProtocolErrorsAndReachNoHost) {
   std::vector<json> expected;
   for (const Case& c : cases) {
     std::size_t id = lines.size();
-    lines.push_back(R"({"id":)" + std::to_string(id) + R"(,"method":"tools/call")" + c.params + "}");
+    lines.push_back(R"({"id":)" + std::to_string(id) + R"(,"method":"tools/call")" + c.params +
+                    "}");
     expected.push_back(errorResponse(id, -32602, "Unknown tool: " + c.name));
   }
   std::vector<json> replies = answers(lines, host.path());
@@ -107,7 +108,8 @@ TEST(Calls, TheHostsReplyBecomesTheToolResult) {
     std::string reply;
     json expected;
   } cases[] = {
-      {"{\"ok\":true,\"text\":\"line one\\nline two\"}\n", toolResult("r", "line one\nline two", false)},
+      {"{\"ok\":true,\"text\":\"line one\\nline two\"}\n",
+       toolResult("r", "line one\nline two", false)},
       {"{\"ok\":false,\"error\":\"No chat c9.\"}\n", toolResult("r", "No chat c9.", true)},
       {"{\"ok\":true}", toolResult("r", "Done.", false)},
       {"[\"not an object\"]\n", toolResult("r", noAnswer, true)},
@@ -137,7 +139,8 @@ TEST(Calls, AMissingHostIsAToolErrorNotAFailure) {
 TEST(Calls, WithoutTheVariableTheSocketLivesUnderHome) {
   Folder home;
   std::string dir = home.path + "/Library/Application Support/Vesk";
-  for (std::string part : {"/Library", "/Library/Application Support", "/Library/Application Support/Vesk"}) {
+  for (std::string part :
+       {"/Library", "/Library/Application Support", "/Library/Application Support/Vesk"}) {
     ASSERT_EQ(::mkdir((home.path + part).c_str(), 0700), 0);
   }
   Host host(Host::replying("{\"ok\":true,\"text\":\"found\"}\n"), dir + "/bridge.sock");
@@ -191,7 +194,8 @@ TEST(Calls, EndOfInputWaitsForEveryCallInFlight) {
 }
 
 TEST(Calls, NoCallIsLostWhenNoThreadCanStart) {
-  if (testing_support::sanitized) GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
+  if (testing_support::sanitized)
+    GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
   // An address-space limit half a MiB above what the idle connector maps leaves room for the heap
   // but not for a thread's stack: every call must then run on the main thread instead of vanishing.
   long idle = 0;
@@ -230,9 +234,8 @@ TEST(Calls, AnIdAsDeepAsTheReaderAllowsComesBackFromAWorker) {
   json id = 1;
   for (int level = 0; level < 511; ++level) id = json::array({std::move(id)});
   Host host(Host::replying("{\"ok\":true,\"text\":\"deep\"}\n"));
-  std::vector<json> replies = answers({callLine(id, "vesk_list_chats"),
-                                       callLine(id, "no_such_tool")},
-                                      host.path());
+  std::vector<json> replies =
+      answers({callLine(id, "vesk_list_chats"), callLine(id, "no_such_tool")}, host.path());
   ASSERT_EQ(replies.size(), 2u);
   for (const json& reply : replies) EXPECT_EQ(reply["id"], id);
 }

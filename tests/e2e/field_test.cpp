@@ -6,8 +6,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <deque>
 #include <memory>
@@ -15,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "support/build.h"
@@ -26,8 +25,8 @@
 using nlohmann::json;
 using testing_support::awaitTask;
 using testing_support::callLine;
-using testing_support::Connector;
 using testing_support::connected;
+using testing_support::Connector;
 using testing_support::Gate;
 using testing_support::Host;
 using testing_support::line;
@@ -65,7 +64,8 @@ TEST(Field, AToolCallGoesOnAcrossAStopAndContinue) {
   };
   const std::vector<Row> rows = {
       {"waiting for the reply", "hi", "unix_stream_read_generic", false},
-      {"sending a request larger than the socket holds", std::string(1 << 20, 'm'), "sock_alloc_send_pskb", true},
+      {"sending a request larger than the socket holds", std::string(1 << 20, 'm'),
+       "sock_alloc_send_pskb", true},
   };
   std::deque<Gate> resumed(rows.size());
   std::atomic<std::size_t> next{0};
@@ -79,7 +79,8 @@ TEST(Field, AToolCallGoesOnAcrossAStopAndContinue) {
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   for (std::size_t i = 0; i < rows.size(); ++i) {
     SCOPED_TRACE(rows[i].name);
-    connector.line(callLine(i, "vesk_send_to_chat", {{"chat", "api"}, {"message", rows[i].message}}));
+    connector.line(
+        callLine(i, "vesk_send_to_chat", {{"chat", "api"}, {"message", rows[i].message}}));
     ASSERT_TRUE(awaitTask(connector.process(), rows[i].waitsIn));
     stopAndContinue(connector.process());
     resumed[i].open();
@@ -119,13 +120,15 @@ TEST(Field, NonBlockingPipesLoseNothing) {
   ASSERT_TRUE(awaitTask(connector.process(), "poll"));  // waiting for input, not gone
   constexpr int lists = 2000;
   std::thread writer([&] {
-    for (int i = 0; i < lists; ++i) connector.line(json{{"id", i}, {"method", "tools/list"}}.dump());
+    for (int i = 0; i < lists; ++i)
+      connector.line(json{{"id", i}, {"method", "tools/list"}}.dump());
     connector.line(callLine("big", "vesk_list_chats"));
   });
   // The reader pauses until the pipe is nearly full (a line that does not fit is not written in
   // part), so the connector meets a full non-blocking pipe.
   int queued = 0;
-  while (::ioctl(connector.stdoutFd(), FIONREAD, &queued) == 0 && queued < 60000) std::this_thread::yield();
+  while (::ioctl(connector.stdoutFd(), FIONREAD, &queued) == 0 && queued < 60000)
+    std::this_thread::yield();
   int answered = 0;
   bool bigWhole = false;
   for (int i = 0; i <= lists; ++i) {
@@ -162,7 +165,8 @@ TEST(Field, AHugeLineCostsAboutThreeTimesItsSizeAndGivesItBack) {
     std::string padding;
   } rows[] = {
       {"valid", std::string(size, 'v')},
-      {"one broken byte in 64", [] {
+      {"one broken byte in 64",
+       [] {
          std::string text(size, 'i');
          for (std::size_t at = 0; at < text.size(); at += 64) text[at] = '\xFF';
          return text;
@@ -183,7 +187,8 @@ TEST(Field, AHugeLineCostsAboutThreeTimesItsSizeAndGivesItBack) {
     writer.join();
     connector.line(pingLine("read anew"));  // once answered, the reader has read past the long line
     EXPECT_EQ(answer(connector), pong("read anew"));
-    long peak = statusKb(connector.process(), "VmHWM") - idle, left = statusKb(connector.process(), "VmRSS") - idle;
+    long peak = statusKb(connector.process(), "VmHWM") - idle,
+         left = statusKb(connector.process(), "VmRSS") - idle;
     EXPECT_LT(peak, 4.5 * size / 1024) << "peak " << peak << " kB above idle";
     EXPECT_LT(left, 8192) << left << " kB above idle still resident";
     EXPECT_EQ(connector.finish(), 0);
@@ -194,7 +199,8 @@ TEST(Field, AHugeLineCostsAboutThreeTimesItsSizeAndGivesItBack) {
 // Under an address-space limit, a line too large to hold is lost alone: nothing on standard
 // error, the call in flight still answered, the next request served.
 TEST(Field, ALineThatCannotBeHeldIsLostAlone) {
-  if (testing_support::sanitized) GTEST_SKIP() << "sanitizer runtimes reserve address space of their own";
+  if (testing_support::sanitized)
+    GTEST_SKIP() << "sanitizer runtimes reserve address space of their own";
   Gate release;
   Host host(Host::holding(release, okReply("in flight")));
   // The limit leaves room for the connector and its call, not for a line of 256 MiB.
@@ -208,7 +214,8 @@ TEST(Field, ALineThatCannotBeHeldIsLostAlone) {
   connector.line(callLine("flight", "vesk_list_chats"));
   host.await(1);
   std::thread writer([&] {
-    connector.line(R"({"id":"huge","method":"ping","params":{"pad":")" + std::string(256 << 20, 'x') + "\"}}");
+    connector.line(R"({"id":"huge","method":"ping","params":{"pad":")" +
+                   std::string(256 << 20, 'x') + "\"}}");
     connector.line(pingLine("after"));
   });
   EXPECT_EQ(answer(connector), pong("after"));

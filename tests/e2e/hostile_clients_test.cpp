@@ -2,8 +2,6 @@
 // it must, drops the rest, keeps serving and writes nothing but protocol lines.
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <map>
 #include <random>
@@ -11,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "support/build.h"
@@ -80,11 +79,15 @@ std::string mirror(const std::string& request) {
 TEST(HostileClient, GarbageOfAnySizeIsDroppedAndTheNextLineServed) {
   const std::string letters(4 * mega, 'x');
   const std::string junk = garbage(4 * mega, 7);  // its LFs cut it into thousands of lines
-  const std::vector<std::string> lines = {letters, junk, std::string(1, '\0'), std::string("\x1b[2J\x07\x08"),
-                                          std::string("{\"id\":1,\"method\":\"pi\0ng\"}", 25),
-                                          std::string("{\"id\":1,\"method\":\"ping\"}\0", 25),
-                                          std::string("\0{\"id\":1,\"method\":\"ping\"}", 25),
-                                          std::string("{\"id\":1,\"method\":\"ping\",\"x\":1e400}")};
+  const std::vector<std::string> lines = {
+      letters,
+      junk,
+      std::string(1, '\0'),
+      std::string("\x1b[2J\x07\x08"),
+      std::string("{\"id\":1,\"method\":\"pi\0ng\"}", 25),
+      std::string("{\"id\":1,\"method\":\"ping\"}\0", 25),
+      std::string("\0{\"id\":1,\"method\":\"ping\"}", 25),
+      std::string("{\"id\":1,\"method\":\"ping\",\"x\":1e400}")};
   std::vector<json> pongs;
   for (std::size_t row = 0; row < lines.size(); ++row) pongs.push_back(pong(row));
   EXPECT_EQ(withPings(lines), pongs);
@@ -123,11 +126,13 @@ TEST(HostileClient, NestingPastTheBoundIsDroppedHoweverDeep) {
   } cases[] = {
       {"a million arrays in the id", R"({"method":"ping","id":)" + arrays(million) + "}", false},
       {"a million objects in params",
-       R"({"id":1,"method":"ping","params":)" + repeated(R"({"a":)", million) + std::string(million, '}') + "}",
+       R"({"id":1,"method":"ping","params":)" + repeated(R"({"a":)", million) +
+           std::string(million, '}') + "}",
        false},
-      {"a million brackets never closed", R"({"id":1,"method":"ping","params":)" + std::string(million, '['),
-       false},
-      {"a million brackets inside a string", R"({"method":"ping","id":")" + arrays(million) + "\"}", true},
+      {"a million brackets never closed",
+       R"({"id":1,"method":"ping","params":)" + std::string(million, '['), false},
+      {"a million brackets inside a string", R"({"method":"ping","id":")" + arrays(million) + "\"}",
+       true},
       {"512 levels in all", R"({"method":"ping","id":)" + arrays(511) + "}", true},
       {"513 levels in all", R"({"method":"ping","id":)" + arrays(512) + "}", false},
   };
@@ -142,9 +147,9 @@ TEST(HostileClient, NestingPastTheBoundIsDroppedHoweverDeep) {
 }
 
 TEST(HostileClient, EveryJsonTypeInEveryMemberGetsItsAnswerOrDefault) {
-  const std::vector<std::string> values = {"null", "true",    "false",        "0",  "-7",
-                                           "2.5",  "1e300",   "\"\"",         "\"s\"", "[]",
-                                           "[1,\"a\"]", "{}", "{\"k\":\"v\"}"};
+  const std::vector<std::string> values = {"null",      "true",  "false",        "0",     "-7",
+                                           "2.5",       "1e300", "\"\"",         "\"s\"", "[]",
+                                           "[1,\"a\"]", "{}",    "{\"k\":\"v\"}"};
   Switchboard host(mirror);
   std::vector<std::string> lines;
   std::map<std::string, json> expected;  // by the id's JSON text
@@ -165,24 +170,34 @@ TEST(HostileClient, EveryJsonTypeInEveryMemberGetsItsAnswerOrDefault) {
     expect(id("method"), R"({"id":")" + id("method") + R"(","method":)" + v + "}",
            errorResponse(id("method"), -32601, "Method not found: " + given));
     json version = value.is_string() ? value : json("2025-06-18");
-    std::string initialize = R"({"id":")" + id("version") + R"(","method":"initialize","params":{"protocolVersion":)";
+    std::string initialize =
+        R"({"id":")" + id("version") + R"(","method":"initialize","params":{"protocolVersion":)";
     lines.push_back(initialize + v + "}}");
     expected[json(id("version")).dump()] = version;  // only the version is checked
-    expect(id("params"), R"({"id":")" + id("params") + R"(","method":"tools/call","params":)" + v + "}",
+    expect(id("params"),
+           R"({"id":")" + id("params") + R"(","method":"tools/call","params":)" + v + "}",
            errorResponse(id("params"), -32602, "Unknown tool: "));
-    expect(id("name"), callLine(id("name"), value), errorResponse(id("name"), -32602, "Unknown tool: " + given));
+    expect(id("name"), callLine(id("name"), value),
+           errorResponse(id("name"), -32602, "Unknown tool: " + given));
     expect(id("arguments"), callLine(id("arguments"), "vesk_send_to_chat", value),
-           toolResult(id("arguments"), bridge({{"op", "send"}, {"chat", ""}, {"message", ""}}), false));
-    expect(id("chat"), callLine(id("chat"), "vesk_send_to_chat", {{"chat", value}, {"message", "m"}}),
-           toolResult(id("chat"), bridge({{"op", "send"}, {"chat", given}, {"message", "m"}}), false));
-    expect(id("message"), callLine(id("message"), "vesk_send_to_chat", {{"chat", "c"}, {"message", value}}),
-           toolResult(id("message"), bridge({{"op", "send"}, {"chat", "c"}, {"message", given}}), false));
+           toolResult(id("arguments"), bridge({{"op", "send"}, {"chat", ""}, {"message", ""}}),
+                      false));
+    expect(
+        id("chat"), callLine(id("chat"), "vesk_send_to_chat", {{"chat", value}, {"message", "m"}}),
+        toolResult(id("chat"), bridge({{"op", "send"}, {"chat", given}, {"message", "m"}}), false));
+    expect(id("message"),
+           callLine(id("message"), "vesk_send_to_chat", {{"chat", "c"}, {"message", value}}),
+           toolResult(id("message"), bridge({{"op", "send"}, {"chat", "c"}, {"message", given}}),
+                      false));
     json count = value.is_number_integer() ? value : json(6);
-    expect(id("last_n"), callLine(id("last_n"), "vesk_read_chat", {{"chat", "c"}, {"last_n", value}}),
-           toolResult(id("last_n"), bridge({{"op", "read"}, {"chat", "c"}, {"last_n", count}}), false));
+    expect(id("last_n"),
+           callLine(id("last_n"), "vesk_read_chat", {{"chat", "c"}, {"last_n", value}}),
+           toolResult(id("last_n"), bridge({{"op", "read"}, {"chat", "c"}, {"last_n", count}}),
+                      false));
   }
   std::map<std::string, int> seen;
-  for (const json& answer : parsed(run(lines, {"--chat", "me"}, {{"VESK_BRIDGE_SOCKET", host.path()}}))) {
+  for (const json& answer :
+       parsed(run(lines, {"--chat", "me"}, {{"VESK_BRIDGE_SOCKET", host.path()}}))) {
     std::string key = answer["id"].dump();
     SCOPED_TRACE(key);
     ASSERT_TRUE(expected.count(key));

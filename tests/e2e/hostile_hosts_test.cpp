@@ -1,18 +1,16 @@
-// Hostile hosts through the built connector: each host misbehaves in one way, the tool call gets the
-// reply the bridge's rules give it, and the same connector goes on serving pings and calls.
+// Hostile hosts through the built connector: each host misbehaves in one way, the tool call gets
+// the reply the bridge's rules give it, and the same connector goes on serving pings and calls.
+#include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <linux/sockios.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "support/calls.h"
@@ -36,7 +34,8 @@ namespace {
 
 const std::string tool = "vesk_send_to_chat";  // every call here, since only the host differs
 
-// Keeps the connection until the connector hangs up, so that nothing ends on the host's end of file.
+// Keeps the connection until the connector hangs up, so that nothing ends on the host's end of
+// file.
 void holdOn(int fd) {
   char sink[4096];
   while (::read(fd, sink, sizeof sink) > 0) {
@@ -58,7 +57,8 @@ void expectServing(Connector& connector, const std::string& id) {
 // The connector's next line, which must be one whole JSON text without a raw control byte.
 json nextAnswer(Connector& connector) {
   std::string text = connector.next().value_or("null");
-  auto control = std::find_if(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+  auto control = std::find_if(text.begin(), text.end(),
+                              [](char c) { return static_cast<unsigned char>(c) < 0x20; });
   EXPECT_EQ(control, text.end()) << "raw control byte in the output";
   return json::parse(text);
 }
@@ -108,7 +108,8 @@ void playAll(const std::vector<Case>& cases) {
 
 std::string nested(std::size_t depth) {
   // The object itself is the first level.
-  return "{\"ok\":true,\"text\":\"deep\",\"x\":" + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}\n";
+  return "{\"ok\":true,\"text\":\"deep\",\"x\":" + std::string(depth - 1, '[') +
+         std::string(depth - 1, ']') + "}\n";
 }
 
 }  // namespace
@@ -119,14 +120,27 @@ TEST(HostileHosts, BrokenBytesInTheReplyAreNoAnswerButLoneSurrogatesAreMended) {
   playAll({
       {"invalid UTF-8", "{\"ok\":true,\"text\":\"bad \xC3\x28\"}\n", toolResult(0, noAnswer, true)},
       {"overlong slash", "{\"ok\":true,\"text\":\"\xC0\xAF\"}\n", toolResult(1, noAnswer, true)},
-      {"surrogate as UTF-8", "{\"ok\":true,\"text\":\"\xED\xA0\x80\"}\n", toolResult(2, noAnswer, true)},
+      {"surrogate as UTF-8", "{\"ok\":true,\"text\":\"\xED\xA0\x80\"}\n",
+       toolResult(2, noAnswer, true)},
       {"stray byte outside text", "{\"ok\":true}\xFF\n", toolResult(3, noAnswer, true)},
-      {"lone high surrogate", "{\"ok\":true,\"text\":\"\\ud800\"}\n", toolResult(4, "\xEF\xBF\xBD", false)},
-      {"lone low surrogate", "{\"ok\":true,\"text\":\"a\\udc00b\"}\n", toolResult(5, "a\xEF\xBF\xBD" "b", false)},
-      {"high then no low", "{\"ok\":true,\"text\":\"\\ud800\\u0041\"}\n", toolResult(6, "\xEF\xBF\xBD" "A", false)},
-      {"pair", "{\"ok\":true,\"text\":\"\\ud83d\\ude00\"}\n", toolResult(7, "\xF0\x9F\x98\x80", false)},
-      {"NUL escapes", "{\"ok\":false,\"error\":\"a\\u0000b\\u0000\"}\n", toolResult(8, std::string("a\0b\0", 4), true)},
-      {"raw NUL after the object", std::string("{\"ok\":true,\"text\":\"a\"}\0{\"ok\":false}\n", 36),
+      {"lone high surrogate", "{\"ok\":true,\"text\":\"\\ud800\"}\n",
+       toolResult(4, "\xEF\xBF\xBD", false)},
+      {"lone low surrogate", "{\"ok\":true,\"text\":\"a\\udc00b\"}\n",
+       toolResult(5,
+                  "a\xEF\xBF\xBD"
+                  "b",
+                  false)},
+      {"high then no low", "{\"ok\":true,\"text\":\"\\ud800\\u0041\"}\n",
+       toolResult(6,
+                  "\xEF\xBF\xBD"
+                  "A",
+                  false)},
+      {"pair", "{\"ok\":true,\"text\":\"\\ud83d\\ude00\"}\n",
+       toolResult(7, "\xF0\x9F\x98\x80", false)},
+      {"NUL escapes", "{\"ok\":false,\"error\":\"a\\u0000b\\u0000\"}\n",
+       toolResult(8, std::string("a\0b\0", 4), true)},
+      {"raw NUL after the object",
+       std::string("{\"ok\":true,\"text\":\"a\"}\0{\"ok\":false}\n", 36),
        toolResult(9, noAnswer, true)},
   });
 }
@@ -135,7 +149,8 @@ TEST(HostileHosts, NestingPastTheBoundIsNoAnswer) {
   playAll({
       {"512 levels", nested(512), toolResult(0, "deep", false)},
       {"513 levels", nested(513), toolResult(1, noAnswer, true)},
-      {"a million brackets", "{\"x\":" + std::string(1000000, '[') + "\n", toolResult(2, noAnswer, true)},
+      {"a million brackets", "{\"x\":" + std::string(1000000, '[') + "\n",
+       toolResult(2, noAnswer, true)},
       {"100,000 levels closed", nested(100000), toolResult(3, noAnswer, true)},
   });
 }
@@ -145,7 +160,8 @@ TEST(HostileHosts, MegabytesOfReplyAreCappedNotAwaited) {
   std::string lines;
   for (int i = 0; i < 500000; ++i) lines += "{\"ok\":true}\n";  // 6 MB of whole lines
   playAll({
-      {"5 MB without a line end", "{\"ok\":true,\"text\":\"" + std::string(5000000, 'x'), toolResult(0, noAnswer, true)},
+      {"5 MB without a line end", "{\"ok\":true,\"text\":\"" + std::string(5000000, 'x'),
+       toolResult(0, noAnswer, true)},
       {"6 MB of lines", lines, toolResult(1, noAnswer, true)},
       {"3 MB in one line", "{\"ok\":true,\"text\":\"" + text + "\"}\n", toolResult(2, text, false)},
       {"one object past the cap", "{\"ok\":true,\"text\":\"" + std::string(4100000, 'y') + "\"}\n",
@@ -166,7 +182,8 @@ TEST(HostileHosts, ARepliesDribbledAByteAtATimeIsReadWhole) {
     };
   };
   play({
-      {"whole", dribble("{\"ok\":true,\"text\":\"slow \\u00e9\"}\n"), toolResult(0, "slow \xC3\xA9", false)},
+      {"whole", dribble("{\"ok\":true,\"text\":\"slow \\u00e9\"}\n"),
+       toolResult(0, "slow \xC3\xA9", false)},
       {"pretty", dribble("{\"ok\":true,\n\"text\":\"x\"}\n"), toolResult(1, noAnswer, true)},
   });
 }

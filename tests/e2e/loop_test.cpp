@@ -1,9 +1,8 @@
 // The built connector end to end: lines in, protocol lines out, nothing on standard error.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "support/calls.h"
@@ -31,10 +30,11 @@ TEST(Loop, DropsLinesThatAreNotRequestsAndServesTheNext) {
   // One connector for every line: each is dropped, and the ping after it, whose id is its row's,
   // is answered.
   std::vector<std::string> lines, expected;
-  for (std::string line : {"", "   ", "\t", "[1]", "[{\"id\":1,\"method\":\"ping\"}]", "7", "\"s\"", "null",
-                           "{", "{\"id\":1,\"method\":\"ping\"", "{\"id\":1} {\"id\":2}", "{\"id\":1}x",
-                           "{\"method\":\"ping\"}", "{\"jsonrpc\":\"2.0\",\"method\":\"notifications/initialized\"}",
-                           "{\"ID\":1,\"method\":\"ping\"}", "\xFF{}", "{\"id\":1,\"method\":\"ping\",}"}) {
+  for (std::string line :
+       {"", "   ", "\t", "[1]", "[{\"id\":1,\"method\":\"ping\"}]", "7", "\"s\"", "null", "{",
+        "{\"id\":1,\"method\":\"ping\"", "{\"id\":1} {\"id\":2}", "{\"id\":1}x",
+        "{\"method\":\"ping\"}", "{\"jsonrpc\":\"2.0\",\"method\":\"notifications/initialized\"}",
+        "{\"ID\":1,\"method\":\"ping\"}", "\xFF{}", "{\"id\":1,\"method\":\"ping\",}"}) {
     std::string row = std::to_string(100 + expected.size());
     lines.insert(lines.end(), {line, R"({"jsonrpc":"2.0","id":)" + row + R"(,"method":"ping"})"});
     expected.push_back(R"({"id":)" + row + R"(,"jsonrpc":"2.0","result":{}})");
@@ -54,7 +54,8 @@ TEST(Loop, AnswersUnservedMethodsWithMethodNotFound) {
       {R"({"id":1,"method":"tools/List"})", "tools/List"},
       {R"({"id":1,"method":"resources/list"})", "resources/list"},
       {R"({"id":1,"method":" ping"})", " ping"},
-      {"{\"id\":1,\"method\":\"caf\xC3\xA9\xFF\"}", "caf\xC3\xA9\xEF\xBF\xBD"},  // repaired, then echoed
+      {"{\"id\":1,\"method\":\"caf\xC3\xA9\xFF\"}",
+       "caf\xC3\xA9\xEF\xBF\xBD"},  // repaired, then echoed
       {"{\"id\":1,\"method\":\"a\\nb\\u0000\"}", std::string("a\nb\0", 4)},
   };
   std::vector<std::string> lines;
@@ -69,8 +70,9 @@ TEST(Loop, AnswersUnservedMethodsWithMethodNotFound) {
 TEST(Loop, EchoesEveryKindOfIdExactly) {
   std::vector<std::string> lines = {R"({"id":18446744073709551615,"method":"ping"})"};
   std::string expected = "{\"id\":18446744073709551615,\"jsonrpc\":\"2.0\",\"result\":{}}\n";
-  for (std::string id : {"null", "0", "-1", "\"abc\"", "\"\"", "9223372036854775807", "-9223372036854775808",
-                         "18446744073709551615", "1.5", "{\"a\":[1,{\"b\":null}]}", "[]", "true"}) {
+  for (std::string id :
+       {"null", "0", "-1", "\"abc\"", "\"\"", "9223372036854775807", "-9223372036854775808",
+        "18446744073709551615", "1.5", "{\"a\":[1,{\"b\":null}]}", "[]", "true"}) {
     lines.push_back("{\"method\":\"ping\",\"id\":" + id + "}");
     expected += "{\"id\":" + json::parse(id).dump() + ",\"jsonrpc\":\"2.0\",\"result\":{}}\n";
   }
@@ -82,7 +84,8 @@ TEST(Loop, InitializeEchoesTheVersionStringOrNamesItsOwn) {
       {"capabilities", {{"tools", {{"listChanged", false}}}}},
       {"serverInfo", {{"name", "vesk"}, {"version", "1.0"}}},
       {"instructions",
-       "Vesk's connector: list the other chats open in Vesk on this Mac, send one a message (its answer "
+       "Vesk's connector: list the other chats open in Vesk on this Mac, send one a message (its "
+       "answer "
        "comes back here), or read its latest messages."},
   };
   struct Case {
@@ -110,14 +113,16 @@ TEST(Loop, InitializeEchoesTheVersionStringOrNamesItsOwn) {
 }
 
 TEST(Loop, ListsTheSameWholeCatalogueWhateverTheRequestOrRun) {
-  std::vector<std::string> lines = split(run({R"({"id":1,"method":"tools/list"})",
-                                              R"({"id":2,"method":"tools/list","params":{"cursor":"next"}})"}));
+  std::vector<std::string> lines =
+      split(run({R"({"id":1,"method":"tools/list"})",
+                 R"({"id":2,"method":"tools/list","params":{"cursor":"next"}})"}));
   ASSERT_EQ(lines.size(), 2u);
   json first = json::parse(lines[0]), second = json::parse(lines[1]);
   EXPECT_EQ(first["result"], second["result"]);
   EXPECT_EQ(first["result"].size(), 1u);  // `tools` and nothing else: no cursor
   EXPECT_EQ(first["result"]["tools"].size(), 3u);
-  EXPECT_EQ(answer(R"({"id":1,"method":"tools/list"})", {"--chat", "A"})["result"], first["result"]);
+  EXPECT_EQ(answer(R"({"id":1,"method":"tools/list"})", {"--chat", "A"})["result"],
+            first["result"]);
 }
 
 TEST(Loop, ReadsLinesAsTheyComeAndWritesOneLfEndedLineEach) {

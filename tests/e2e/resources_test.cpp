@@ -1,12 +1,11 @@
 // What the built connector holds while it works: descriptors, threads and memory come back once the
 // calls are answered, and every call in flight is answered exactly once.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <map>
 #include <string>
 #include <thread>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "support/build.h"

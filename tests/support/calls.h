@@ -21,7 +21,8 @@ inline std::string requestLine(const nlohmann::json& id, const std::string& meth
 }
 inline std::string requestLine(const nlohmann::json& id, const std::string& method,
                                const nlohmann::json& params) {
-  return nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump();
+  return nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}
+      .dump();
 }
 
 // A "tools/call" line naming `tool`, which may be any JSON value, as a hostile client's may be;
@@ -42,7 +43,8 @@ inline std::string pingLine(const nlohmann::json& id) {
 inline nlohmann::json response(const nlohmann::json& id, const nlohmann::json& result) {
   return {{"jsonrpc", "2.0"}, {"id", id}, {"result", result}};
 }
-inline nlohmann::json errorResponse(const nlohmann::json& id, int code, const std::string& message) {
+inline nlohmann::json errorResponse(const nlohmann::json& id, int code,
+                                    const std::string& message) {
   return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}};
 }
 inline nlohmann::json pong(const nlohmann::json& id) {

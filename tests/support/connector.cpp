@@ -111,7 +111,8 @@ std::string Connector::errors() const {
   return text.str();
 }
 
-std::string run(const std::vector<std::string>& lines, std::vector<std::string> args, const Environment& changes) {
+std::string run(const std::vector<std::string>& lines, std::vector<std::string> args,
+                const Environment& changes) {
   Connector connector(std::move(args), changes);
   std::string text;
   for (const std::string& line : lines) text += line + "\n";

@@ -21,17 +21,17 @@ class Connector {
                      std::vector<std::string> launcher = {}, bool nonblocking = false);
   ~Connector();  // kills a child that is still running
 
-  void send(std::string_view bytes);         // raw bytes to its standard input
-  void line(std::string_view text);          // one line, LF added
-  std::optional<std::string> next();         // its next output line, without LF; nothing at end
-  void hangup();                             // closes its standard input
+  void send(std::string_view bytes);  // raw bytes to its standard input
+  void line(std::string_view text);   // one line, LF added
+  std::optional<std::string> next();  // its next output line, without LF; nothing at end
+  void hangup();                      // closes its standard input
   // Closes its input, reads the rest of its output and waits for it to end. Returns the exit
   // status (-1 when it did not exit normally).
   int finish();
   int drain();  // the same, for a child whose input is closed already
   const std::string& rest() const { return remainder; }  // output read by finish()
   std::string errors() const;                            // all it wrote to standard error
-  pid_t process() const { return child->id(); }         // the child's id, while it runs
+  pid_t process() const { return child->id(); }          // the child's id, while it runs
   int stdoutFd() const { return output; }                // this side of its standard output
 
  private:

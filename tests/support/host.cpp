@@ -49,7 +49,8 @@ std::string okReply(const std::string& text) {
 }
 
 std::string chatEcho(const std::string& request) {
-  return nlohmann::json{{"ok", true}, {"text", nlohmann::json::parse(request)["chat"]}}.dump() + "\n";
+  return nlohmann::json{{"ok", true}, {"text", nlohmann::json::parse(request)["chat"]}}.dump() +
+         "\n";
 }
 
 Folder::Folder() {

@@ -33,7 +33,8 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 
 }  // namespace
 
-Child::Child(std::vector<std::string> argv, const Environment& changes, std::array<int, 3> streams) {
+Child::Child(std::vector<std::string> argv, const Environment& changes,
+             std::array<int, 3> streams) {
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
   for (int target = 0; target < 3; ++target) {
@@ -49,7 +50,8 @@ Child::Child(std::vector<std::string> argv, const Environment& changes, std::arr
   ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   std::vector<std::string> env = environment(changes);
   std::vector<char*> args = pointers(argv), envp = pointers(env);
-  int failed = ::posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, args.data(), envp.data());
+  int failed =
+      ::posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, args.data(), envp.data());
   ::posix_spawn_file_actions_destroy(&actions);
   ::posix_spawnattr_destroy(&attributes);
   if (failed != 0) {

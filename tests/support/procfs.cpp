@@ -28,7 +28,8 @@ long statusKb(pid_t pid, const std::string& field) {
 std::size_t descriptors(pid_t pid) {
   std::size_t n = 0;
   std::error_code failed;
-  for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator(proc(pid) + "/fd", failed)) {
+  for ([[maybe_unused]] const auto& fd :
+       std::filesystem::directory_iterator(proc(pid) + "/fd", failed)) {
     ++n;
   }
   return n;

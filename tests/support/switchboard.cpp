@@ -18,7 +18,8 @@ void nonblocking(int fd) {
 
 }  // namespace
 
-Switchboard::Switchboard(Respond respond, bool holding) : respond(std::move(respond)), held(holding) {
+Switchboard::Switchboard(Respond respond, bool holding)
+    : respond(std::move(respond)), held(holding) {
   if (::pipe2(wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   nonblocking(listener.fd());
   server = std::thread([this] { serve(); });

@@ -38,9 +38,9 @@ class Switchboard {
   };
 
   void serve();
-  bool admit();                        // accepts one connection; false when the listener is gone
-  bool receive(Connection& c);         // false once the connection should be dropped
-  bool transmit(Connection& c);        // false once the reply is sent or the peer is gone
+  bool admit();                  // accepts one connection; false when the listener is gone
+  bool receive(Connection& c);   // false once the connection should be dropped
+  bool transmit(Connection& c);  // false once the reply is sent or the peer is gone
   void answer(Connection& c);
   bool stopping();
 

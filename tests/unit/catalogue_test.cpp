@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
+#include "front/catalogue.h"
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "front/catalogue.h"
 #include "front/startup.h"
 
 using nlohmann::json;
@@ -34,18 +34,24 @@ TEST(Catalogue, IsExactlyTheThreeToolsInOrder) {
   json expected = json::array({
       {{"name", "vesk_list_chats"},
        {"description", listText},
-       {"inputSchema", {{"type", "object"}, {"properties", json::object()}, {"additionalProperties", false}}},
-       {"annotations", {{"title", "List Vesk chats"}, {"readOnlyHint", true}, {"openWorldHint", false}}}},
+       {"inputSchema",
+        {{"type", "object"}, {"properties", json::object()}, {"additionalProperties", false}}},
+       {"annotations",
+        {{"title", "List Vesk chats"}, {"readOnlyHint", true}, {"openWorldHint", false}}}},
       {{"name", "vesk_send_to_chat"},
        {"description", sendText},
        {"inputSchema",
         {{"type", "object"},
          {"properties",
-          {{"chat", chatProperty()}, {"message", {{"type", "string"}, {"description", "What to say to it."}}}}},
+          {{"chat", chatProperty()},
+           {"message", {{"type", "string"}, {"description", "What to say to it."}}}}},
          {"required", {"chat", "message"}},
          {"additionalProperties", false}}},
        {"annotations",
-        {{"title", "Send to a Vesk chat"}, {"readOnlyHint", false}, {"destructiveHint", false}, {"openWorldHint", false}}}},
+        {{"title", "Send to a Vesk chat"},
+         {"readOnlyHint", false},
+         {"destructiveHint", false},
+         {"openWorldHint", false}}}},
       {{"name", "vesk_read_chat"},
        {"description", readText},
        {"inputSchema",
@@ -59,7 +65,8 @@ TEST(Catalogue, IsExactlyTheThreeToolsInOrder) {
              {"description", "How many messages, newest ones (6 if not given)."}}}}},
          {"required", {"chat"}},
          {"additionalProperties", false}}},
-       {"annotations", {{"title", "Read a Vesk chat"}, {"readOnlyHint", true}, {"openWorldHint", false}}}},
+       {"annotations",
+        {{"title", "Read a Vesk chat"}, {"readOnlyHint", true}, {"openWorldHint", false}}}},
   });
   EXPECT_EQ(vesk::catalogue(), expected);
 }

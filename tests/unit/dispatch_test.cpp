@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include "front/dispatch.h"
 
 #include <atomic>
 #include <chrono>
@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-#include "front/dispatch.h"
+#include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
 

@@ -1,18 +1,18 @@
+#include "bridge/exchange.h"
+
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <string>
 #include <thread>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "bridge/exchange.h"
 #include "front/startup.h"
 #include "support/host.h"
 
@@ -37,15 +37,17 @@ json askAt(const std::string& path, const json& what = request) {
 TEST(Answer, OnlyExactlyOneJsonObjectCounts) {
   EXPECT_EQ(vesk::answer("{\"ok\":true,\"x\":[1]}\n"), json::parse(R"({"ok":true,"x":[1]})"));
   EXPECT_EQ(vesk::answer("{}"), json::object());
-  for (std::string bytes : {"", "\n", "[]\n", "\"ok\"\n", "true", "null", "{\"ok\":true}\n{\"ok\":true}\n",
-                            "{\"ok\":tr", "{\"text\":\"\xC3\"}"}) {
+  for (std::string bytes :
+       {"", "\n", "[]\n", "\"ok\"\n", "true", "null", "{\"ok\":true}\n{\"ok\":true}\n",
+        "{\"ok\":tr", "{\"text\":\"\xC3\"}"}) {
     SCOPED_TRACE(bytes);
     EXPECT_EQ(vesk::answer(bytes), vesk::silent());
   }
   EXPECT_EQ(vesk::answer("{\"text\":\"\\udc00\"}"), json({{"text", "\xEF\xBF\xBD"}}));
   // The reader would stop at a raw NUL and take the object before it for the whole reply.
   EXPECT_EQ(vesk::answer(std::string("{\"ok\":true}\0{\"ok\":false}\n", 25)), vesk::silent());
-  EXPECT_EQ(vesk::silent().dump(), "{\"error\":\"Vesk didn\xE2\x80\x99t answer in time.\",\"ok\":false}");
+  EXPECT_EQ(vesk::silent().dump(),
+            "{\"error\":\"Vesk didn\xE2\x80\x99t answer in time.\",\"ok\":false}");
   EXPECT_EQ(vesk::unreachable()["error"].get<std::string>().size(), 69u);
 }
 
@@ -118,7 +120,8 @@ TEST(Ask, NotOpenWhenNothingListens) {
   Folder folder;
   std::string file = folder.path + "/plain-file";
   std::ofstream(file) << "not a socket";
-  for (std::string path : {folder.path + "/missing.sock", file, std::string("relative/missing.sock")}) {
+  for (std::string path :
+       {folder.path + "/missing.sock", file, std::string("relative/missing.sock")}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(askAt(path), vesk::unreachable());
   }

@@ -1,12 +1,12 @@
-#include <unistd.h>
+#include "front/lines.h"
 
-#include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "front/lines.h"
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,3 +1,5 @@
+#include "front/output.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -5,8 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-
-#include "front/output.h"
 
 using nlohmann::json;
 
@@ -37,10 +37,18 @@ std::string written(Write write) {
 // The envelope is spliced by hand; it must be exactly the line the JSON writer gives for the same
 // object, whatever the id holds, whether the result comes as an object or already written.
 TEST(Reply, IsExactlyTheWritersLineForAnyId) {
-  json result = {{"content", json::array({{{"type", "text"}, {"text", "a \"q\"\n\u00e9\u2019"}}})}, {"isError", false}};
+  json result = {{"content", json::array({{{"type", "text"}, {"text", "a \"q\"\n\u00e9\u2019"}}})},
+                 {"isError", false}};
   std::string text = result.dump();
-  json ids[] = {nullptr, 0, -7, 18446744073709551615u, 1.5, "x\u2019\n\"", json::array({1, "a"}),
-                json{{"b", 1}, {"a", nullptr}}, json::object()};
+  json ids[] = {nullptr,
+                0,
+                -7,
+                18446744073709551615u,
+                1.5,
+                "x\u2019\n\"",
+                json::array({1, "a"}),
+                json{{"b", 1}, {"a", nullptr}},
+                json::object()};
   for (const json& id : ids) {
     SCOPED_TRACE(id.dump());
     std::string whole = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", result}}.dump() + "\n";

@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
+#include "front/startup.h"
 
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "front/startup.h"
+#include <gtest/gtest.h>
 
 TEST(Option, TakesTheElementAfterTheFirstWholeMatch) {
   using Args = std::vector<std::string>;
@@ -51,6 +51,8 @@ TEST(Home, PrefersTheVariableAndFallsBackToTheUserDatabase) {
   EXPECT_FALSE(database.empty());
   ::setenv("HOME", "", 1);
   EXPECT_EQ(vesk::home(), database);
-  if (saved != nullptr) ::setenv("HOME", original.c_str(), 1);
-  else ::unsetenv("HOME");
+  if (saved != nullptr)
+    ::setenv("HOME", original.c_str(), 1);
+  else
+    ::unsetenv("HOME");
 }

@@ -1,10 +1,10 @@
-#include <gtest/gtest.h>
+#include "front/text.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "front/text.h"
+#include <gtest/gtest.h>
 
 TEST(Repair, KeepsValidTextAndReplacesEachIllFormedSubpart) {
   const std::string r = "\xEF\xBF\xBD";
@@ -14,14 +14,14 @@ TEST(Repair, KeepsValidTextAndReplacesEachIllFormedSubpart) {
       {"", ""},
       {"plain", "plain"},
       {"caf\xC3\xA9 \xE2\x80\x99 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x80\x99 \xF0\x9F\x98\x80"},
-      {"a\x80z", "a" + r + "z"},                    // lone continuation byte
-      {"a\xC3", "a" + r},                           // truncated at the end
-      {"\xE2\x80z", r + "z"},                       // truncated before ASCII: one replacement
-      {"\xC0\xAF", r + r},                          // overlong form
-      {"\xED\xA0\x80", r + r + r},                  // an encoded surrogate
-      {"\xF4\x90\x80\x80", r + r + r + r},          // above U+10FFFF
-      {"\xF0\x9F\x98", r},                          // a four-byte sequence cut short
-      {"\xFF\xFE", r + r},                          // bytes that never occur in UTF-8
+      {"a\x80z", "a" + r + "z"},            // lone continuation byte
+      {"a\xC3", "a" + r},                   // truncated at the end
+      {"\xE2\x80z", r + "z"},               // truncated before ASCII: one replacement
+      {"\xC0\xAF", r + r},                  // overlong form
+      {"\xED\xA0\x80", r + r + r},          // an encoded surrogate
+      {"\xF4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
+      {"\xF0\x9F\x98", r},                  // a four-byte sequence cut short
+      {"\xFF\xFE", r + r},                  // bytes that never occur in UTF-8
       {std::string("nul\0byte", 8), std::string("nul\0byte", 8)},
   };
   for (const Case& c : cases) {
@@ -48,9 +48,24 @@ TEST(Parse, AcceptsOneJsonObjectOnly) {
     EXPECT_TRUE(parsed(text).is_object());
   }
   // A raw NUL would end the reader's input early, leaving the rest unread.
-  const std::string refused[] = {"", " ", "{", "{}{}", "{} x", "{'a':1}", "{\"a\":1,}", "NaN", "[1,2]",
-                                 "\"s\"", "3", "null", "{\"a\":\"\xC3\"}", "{\"a\":01}", "{} []",
-                                 std::string("{}\0", 3), std::string("{}\0{}", 5), std::string("{\"a\0\":1}", 8)};
+  const std::string refused[] = {"",
+                                 " ",
+                                 "{",
+                                 "{}{}",
+                                 "{} x",
+                                 "{'a':1}",
+                                 "{\"a\":1,}",
+                                 "NaN",
+                                 "[1,2]",
+                                 "\"s\"",
+                                 "3",
+                                 "null",
+                                 "{\"a\":\"\xC3\"}",
+                                 "{\"a\":01}",
+                                 "{} []",
+                                 std::string("{}\0", 3),
+                                 std::string("{}\0{}", 5),
+                                 std::string("{\"a\0\":1}", 8)};
   for (const std::string& text : refused) {
     SCOPED_TRACE(text);
     EXPECT_TRUE(parsed(text).is_discarded());
@@ -72,7 +87,8 @@ TEST(Parse, RefusesARawNulByteWhereverItIs) {
   // No JSON text holds a raw NUL byte; a reader that stops at one would take whatever follows
   // for no input at all.
   using namespace std::string_literals;
-  for (std::string text : {"{\"ok\":true}\0"s, "{\"ok\":true}\0{\"ok\":false}"s, "{}\0{"s + std::string(600, '[') + "}",
+  for (std::string text : {"{\"ok\":true}\0"s, "{\"ok\":true}\0{\"ok\":false}"s,
+                           "{}\0{"s + std::string(600, '[') + "}",
                            "{\"id\":1,\"method\":\"ping\"}\0 junk"s, "\0{}"s, "{\"a\":\"\0\"}"s}) {
     SCOPED_TRACE(text);
     EXPECT_TRUE(parsed(text).is_discarded());
@@ -87,11 +103,11 @@ TEST(Parse, ReadsLoneSurrogateEscapesAsReplacementCharacters) {
   } cases[] = {
       {R"(cut emoji \ud83d)", "cut emoji " + r},
       {R"(\udc00)", r},
-      {R"(\uDC00\uD83D)", r + r},                      // a reversed pair: two lone halves
-      {R"(\ud83d\ude00)", "\xF0\x9F\x98\x80"},         // a valid pair stays what it encodes
-      {R"(\ud83d\u0041)", r + "A"},                    // a high half before another escape
+      {R"(\uDC00\uD83D)", r + r},               // a reversed pair: two lone halves
+      {R"(\ud83d\ude00)", "\xF0\x9F\x98\x80"},  // a valid pair stays what it encodes
+      {R"(\ud83d\u0041)", r + "A"},             // a high half before another escape
       {R"(\ud83d\ud83d\ude00)", r + "\xF0\x9F\x98\x80"},
-      {R"(\\ud83d)", "\\ud83d"},                       // an escaped backslash starts no escape
+      {R"(\\ud83d)", "\\ud83d"},  // an escaped backslash starts no escape
       {R"(\\\ud83d)", "\\" + r},
       {R"(\u00e9\ud800)", "\xC3\xA9" + r},
   };
@@ -103,9 +119,13 @@ TEST(Parse, ReadsLoneSurrogateEscapesAsReplacementCharacters) {
 }
 
 TEST(Parse, RepairsBrokenBytesOnlyWhenAsked) {
-  std::string broken = "{\"t\":\"a\xFF" "b\xE2\x80\"}";
+  std::string broken =
+      "{\"t\":\"a\xFF"
+      "b\xE2\x80\"}";
   EXPECT_TRUE(parsed(broken).is_discarded());
-  EXPECT_EQ(parsed(broken, Utf8::repaired)["t"], "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  EXPECT_EQ(parsed(broken, Utf8::repaired)["t"],
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
 }
 
 TEST(Parse, ReadsWholeNumbersAsWrittenButTheIdAsItCame) {

@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
+#include "bridge/tools.h"
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "bridge/tools.h"
 #include "front/startup.h"
 #include "front/text.h"
 
@@ -18,7 +18,9 @@ TEST(Request, SendsOnlyEachToolsOwnMembersWithDefaults) {
       {"vesk_send_to_chat",
        {{"chat", "c2"}, {"message", "hi\nthere"}, {"last_n", 3}},
        {{"op", "send"}, {"from", "me"}, {"chat", "c2"}, {"message", "hi\nthere"}}},
-      {"vesk_send_to_chat", json::object(), {{"op", "send"}, {"from", "me"}, {"chat", ""}, {"message", ""}}},
+      {"vesk_send_to_chat",
+       json::object(),
+       {{"op", "send"}, {"from", "me"}, {"chat", ""}, {"message", ""}}},
       {"vesk_send_to_chat",
        {{"chat", 7}, {"message", nullptr}},
        {{"op", "send"}, {"from", "me"}, {"chat", ""}, {"message", ""}}},
@@ -38,15 +40,32 @@ TEST(Request, LastNIsAnyWholeNumberWithinSigned64BitsElseSix) {
     const char* given;  // JSON text of the argument
     std::int64_t sent;
   } cases[] = {
-      {"3", 3},       {"3.0", 3},      {"50", 50},   {"0", 0},          {"-3", -3},   {"4.0", 4},
-      {"2.5", 6},     {"\"4\"", 6},    {"true", 6},  {"null", 6},       {"[4]", 6},   {"1e300", 6},
-      {"9223372036854775807", INT64_MAX},            {"-9223372036854775808", INT64_MIN},
-      {"9223372036854775808", 6},                    {"18446744073709551615", 6},
-      {"9.3e18", 6},  {"-0.0", 0},
+      {"3", 3},
+      {"3.0", 3},
+      {"50", 50},
+      {"0", 0},
+      {"-3", -3},
+      {"4.0", 4},
+      {"2.5", 6},
+      {"\"4\"", 6},
+      {"true", 6},
+      {"null", 6},
+      {"[4]", 6},
+      {"1e300", 6},
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"9223372036854775808", 6},
+      {"18446744073709551615", 6},
+      {"9.3e18", 6},
+      {"-0.0", 0},
       // Just beyond the range, although their doubles round to exactly -2^63.
-      {"-9223372036854775809", 6},  {"-9223372036854776000", 6},  {"-9223372036854775809.0", 6},
-      {"-9223372036854775808.0", INT64_MIN},  {"9007199254740993.0", 9007199254740993},
-      {"4.0000000000000001", 6},  {"1e-400", 6},
+      {"-9223372036854775809", 6},
+      {"-9223372036854776000", 6},
+      {"-9223372036854775809.0", 6},
+      {"-9223372036854775808.0", INT64_MIN},
+      {"9007199254740993.0", 9007199254740993},
+      {"4.0000000000000001", 6},
+      {"1e-400", 6},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.given);
@@ -60,7 +79,8 @@ TEST(Request, LastNIsAnyWholeNumberWithinSigned64BitsElseSix) {
 }
 
 TEST(Request, NoRequestForANameThatIsNoTool) {
-  for (const char* name : {"", "VESK_LIST_CHATS", " vesk_list_chats", "vesk_list_chats ", "vesk_list"}) {
+  for (const char* name :
+       {"", "VESK_LIST_CHATS", " vesk_list_chats", "vesk_list_chats ", "vesk_list"}) {
     EXPECT_FALSE(vesk::request(name, json::object()).has_value()) << name;
   }
 }
