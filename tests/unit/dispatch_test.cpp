@@ -58,7 +58,7 @@ TEST(Queue, ABurstWhileWorkersRetireLosesNothing) {
   // Workers that end after a millisecond, and bursts that come about as often: many of them
   // arrive just as a worker's wait runs out, where an item handed to a worker that is leaving
   // would be lost.
-  vesk::Queue queue(1ms);
+  vesk::Queue queue(std::chrono::milliseconds(1));
   vesk::Group group;
   Tally tally;
   std::minstd_rand random(12);
