@@ -23,13 +23,7 @@
 #include "support/process.h"
 
 using nlohmann::json;
-using testing_support::addressOf;
-using testing_support::Child;
-using testing_support::connected;
-using testing_support::Environment;
-using testing_support::Folder;
-using testing_support::line;
-using testing_support::say;
+using namespace testing_support;
 
 namespace {
 

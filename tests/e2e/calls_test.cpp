@@ -17,24 +17,7 @@
 #include "support/procfs.h"
 
 using nlohmann::json;
-using testing_support::callLine;
-using testing_support::chatEcho;
-using testing_support::Connector;
-using testing_support::errorResponse;
-using testing_support::Folder;
-using testing_support::Gate;
-using testing_support::Host;
-using testing_support::line;
-using testing_support::noAnswer;
-using testing_support::notOpen;
-using testing_support::okReply;
-using testing_support::parsed;
-using testing_support::pingLine;
-using testing_support::pong;
-using testing_support::run;
-using testing_support::say;
-using testing_support::split;
-using testing_support::toolResult;
+using namespace testing_support;
 
 namespace {
 
@@ -194,8 +177,7 @@ TEST(Calls, EndOfInputWaitsForEveryCallInFlight) {
 }
 
 TEST(Calls, NoCallIsLostWhenNoThreadCanStart) {
-  if (testing_support::sanitized)
-    GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
+  if (sanitized) GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
   // An address-space limit half a MiB above what the idle connector maps leaves room for the heap
   // but not for a thread's stack: every call must then run on the main thread instead of vanishing.
   long idle = 0;
@@ -203,7 +185,7 @@ TEST(Calls, NoCallIsLostWhenNoThreadCanStart) {
     Connector probe;
     probe.line(pingLine(0));
     ASSERT_TRUE(probe.next().has_value());  // started up and serving: all mapped that will be
-    idle = testing_support::statusKb(probe.process(), "VmSize");
+    idle = statusKb(probe.process(), "VmSize");
   }
   ASSERT_GT(idle, 0);
   Host host([](int fd, Host& h) {

@@ -23,20 +23,7 @@
 #include "support/procfs.h"
 
 using nlohmann::json;
-using testing_support::awaitTask;
-using testing_support::callLine;
-using testing_support::connected;
-using testing_support::Connector;
-using testing_support::Gate;
-using testing_support::Host;
-using testing_support::line;
-using testing_support::Listener;
-using testing_support::okReply;
-using testing_support::pingLine;
-using testing_support::pong;
-using testing_support::say;
-using testing_support::statusKb;
-using testing_support::toolResult;
+using namespace testing_support;
 
 namespace {
 
@@ -158,7 +145,7 @@ TEST(Field, ALoneSurrogateIsSentAsAReplacementCharacter) {
 // A huge line costs about three times its size at the peak, whatever its bytes, and its memory
 // goes back once a normal line follows. Sanitizer runtimes hold memory of their own.
 TEST(Field, AHugeLineCostsAboutThreeTimesItsSizeAndGivesItBack) {
-  if (testing_support::sanitized) GTEST_SKIP() << "sanitizer runtimes keep freed memory";
+  if (sanitized) GTEST_SKIP() << "sanitizer runtimes keep freed memory";
   constexpr long size = 32 << 20;
   struct Row {
     const char* name;
@@ -199,8 +186,7 @@ TEST(Field, AHugeLineCostsAboutThreeTimesItsSizeAndGivesItBack) {
 // Under an address-space limit, a line too large to hold is lost alone: nothing on standard
 // error, the call in flight still answered, the next request served.
 TEST(Field, ALineThatCannotBeHeldIsLostAlone) {
-  if (testing_support::sanitized)
-    GTEST_SKIP() << "sanitizer runtimes reserve address space of their own";
+  if (sanitized) GTEST_SKIP() << "sanitizer runtimes reserve address space of their own";
   Gate release;
   Host host(Host::holding(release, okReply("in flight")));
   // The limit leaves room for the connector and its call, not for a line of 256 MiB.

@@ -19,26 +19,13 @@
 #include "support/switchboard.h"
 
 using nlohmann::json;
-using testing_support::callLine;
-using testing_support::Connector;
-using testing_support::errorResponse;
-using testing_support::Gate;
-using testing_support::Host;
-using testing_support::Listener;
-using testing_support::parsed;
-using testing_support::pingLine;
-using testing_support::pong;
-using testing_support::response;
-using testing_support::run;
-using testing_support::say;
-using testing_support::Switchboard;
-using testing_support::toolResult;
+using namespace testing_support;
 
 namespace {
 
 // Megabytes per long line: fewer under sanitizers, whose runtimes slow every byte down many times
 // over; still many times the reader's 64 kB chunk.
-const std::size_t mega = (testing_support::sanitized ? 1 : 4) << 20;
+const std::size_t mega = (sanitized ? 1 : 4) << 20;
 
 // One connector over `lines`, each followed by a ping whose id is its row: the answers, in order.
 std::vector<json> withPings(const std::vector<std::string>& lines) {
@@ -250,7 +237,7 @@ TEST(HostileClient, InputMayEndAtAnyPointOfACall) {
     connector.line(call);
     connector.hangup();
     int fd = listener.incoming();  // only now, after the input has ended
-    testing_support::line(fd);
+    line(fd);
     say(fd, "{\"ok\":true}\n");
     ::close(fd);
     EXPECT_EQ(connector.drain(), 0);

@@ -18,17 +18,7 @@
 #include "support/host.h"
 
 using nlohmann::json;
-using testing_support::callLine;
-using testing_support::Connector;
-using testing_support::Gate;
-using testing_support::Host;
-using testing_support::line;
-using testing_support::noAnswer;
-using testing_support::notOpen;
-using testing_support::pingLine;
-using testing_support::pong;
-using testing_support::say;
-using testing_support::toolResult;
+using namespace testing_support;
 
 namespace {
 

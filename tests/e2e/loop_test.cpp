@@ -9,11 +9,7 @@
 #include "support/connector.h"
 
 using nlohmann::json;
-using testing_support::errorResponse;
-using testing_support::parsed;
-using testing_support::response;
-using testing_support::run;
-using testing_support::split;
+using namespace testing_support;
 
 namespace {
 
@@ -133,7 +129,7 @@ TEST(Loop, ReadsLinesAsTheyComeAndWritesOneLfEndedLineEach) {
   std::vector<std::string> lines = split(out);
   ASSERT_EQ(lines.size(), 3u);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(json::parse(lines[i])["id"], i + 1);
-  testing_support::Connector connector;
+  Connector connector;
   connector.send("{\"id\":9,\"method\":\"ping\"}");  // no LF: served once input ends
   EXPECT_EQ(connector.finish(), 0);
   EXPECT_EQ(connector.rest(), "{\"id\":9,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
@@ -141,7 +137,7 @@ TEST(Loop, ReadsLinesAsTheyComeAndWritesOneLfEndedLineEach) {
 
 TEST(Loop, ExitsAtOnceWhenInputEndsWithNothingInFlight) {
   EXPECT_EQ(run({}), "");
-  testing_support::Connector connector({"--chat", "x", "--unknown"});
+  Connector connector({"--chat", "x", "--unknown"});
   EXPECT_EQ(connector.finish(), 0);
   EXPECT_EQ(connector.rest(), "");
   EXPECT_EQ(connector.errors(), "");

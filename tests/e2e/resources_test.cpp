@@ -16,16 +16,7 @@
 #include "support/switchboard.h"
 
 using nlohmann::json;
-using testing_support::callLine;
-using testing_support::chatEcho;
-using testing_support::Connector;
-using testing_support::descriptors;
-using testing_support::runtimeThreads;
-using testing_support::sanitized;
-using testing_support::split;
-using testing_support::statusKb;
-using testing_support::Switchboard;
-using testing_support::tasks;
+using namespace testing_support;
 
 namespace {
 
@@ -76,7 +67,7 @@ std::size_t threads(pid_t pid, std::size_t bound) {
 TEST(Resources, AThousandCallsLeaveNoDescriptorOrThreadBehind) {
   Switchboard host(chatEcho);
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  connector.line(testing_support::pingLine("p"));
+  connector.line(pingLine("p"));
   ASSERT_TRUE(connector.next().has_value());
   pid_t pid = connector.process();
   const std::size_t idle = 1 + runtimeThreads;  // the main thread, and the sanitizer's if any
