@@ -41,7 +41,7 @@ void consumed(int fd) {
 // The connector still answers a ping, and the ping's answer is the next line it writes.
 void expectServing(Connector& connector, const std::string& id) {
   connector.line(pingLine(id));
-  EXPECT_EQ(json::parse(connector.next().value_or("null")), pong(id));
+  EXPECT_EQ(connector.answer(), pong(id));
 }
 
 // The connector's next line, which must be one whole JSON text without a raw control byte.
@@ -72,8 +72,7 @@ void play(const std::vector<Turn>& turns) {
     EXPECT_EQ(nextAnswer(connector), turns[i].expected);
     expectServing(connector, "after " + std::string(turns[i].name));
   }
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  finished(connector);
 }
 
 struct Case {
@@ -219,6 +218,5 @@ TEST(HostileHosts, AHostThatNeverReadsHoldsOnlyItsOwnCall) {
   hangUp.open();
   EXPECT_EQ(nextAnswer(connector), toolResult("stuck", notOpen, true));
   expectServing(connector, "after");
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  finished(connector);
 }

@@ -131,14 +131,11 @@ TEST(Loop, ReadsLinesAsTheyComeAndWritesOneLfEndedLineEach) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(json::parse(lines[i])["id"], i + 1);
   Connector connector;
   connector.send("{\"id\":9,\"method\":\"ping\"}");  // no LF: served once input ends
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.rest(), "{\"id\":9,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+  EXPECT_EQ(finished(connector), "{\"id\":9,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
 }
 
 TEST(Loop, ExitsAtOnceWhenInputEndsWithNothingInFlight) {
   EXPECT_EQ(run({}), "");
   Connector connector({"--chat", "x", "--unknown"});
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.rest(), "");
-  EXPECT_EQ(connector.errors(), "");
+  EXPECT_EQ(finished(connector), "");
 }

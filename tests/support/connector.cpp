@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/calls.h"
+#include "support/procfs.h"
+
 namespace testing_support {
 
 Connector::Connector(std::vector<std::string> args, const Environment& changes,
@@ -76,6 +79,10 @@ std::optional<std::string> Connector::next() {
   }
 }
 
+nlohmann::json Connector::answer() {
+  return nlohmann::json::parse(next().value_or("null"));
+}
+
 void Connector::hangup() {
   if (input >= 0) ::close(input);
   input = -1;
@@ -126,6 +133,21 @@ std::string run(const std::vector<std::string>& lines, std::vector<std::string> 
   EXPECT_EQ(status, 0);
   EXPECT_EQ(connector.errors(), "");
   return connector.rest();
+}
+
+std::string finished(Connector& connector) {
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+  return connector.rest();
+}
+
+long idleSize() {
+  Connector probe;
+  probe.line(pingLine(0));
+  if (probe.answer() != pong(0)) return -1;
+  long size = statusKb(probe.process(), "VmSize");
+  EXPECT_EQ(finished(probe), "");
+  return size;
 }
 
 std::vector<std::string> split(const std::string& text) {
