@@ -2,7 +2,6 @@
 #include "support/host.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -52,14 +51,14 @@ class Running {
   bool ready() {
     for (;;) {
       if (said.find("listening on") != std::string::npos) return true;
-      if (!more()) return false;
+      if (!readMore(errors, said)) return false;
     }
   }
 
   // Sends `signal` (none: only waits), waits for the host to end and returns its exit status.
   int stop(int signal = 0) {
     if (signal != 0) child->signal(signal);
-    while (more()) {
+    while (readMore(errors, said)) {
     }
     return child->wait();
   }
@@ -67,18 +66,6 @@ class Running {
   std::string said;  // its standard error so far
 
  private:
-  // Reads more of its standard error; false at its end. A generous bound turns a hang into a
-  // failure.
-  bool more() {
-    pollfd ready{errors, POLLIN, 0};
-    if (::poll(&ready, 1, 30000) <= 0) return false;
-    char buffer[4096];
-    ssize_t n = ::read(errors, buffer, sizeof buffer);
-    if (n <= 0) return false;
-    said.append(buffer, static_cast<std::size_t>(n));
-    return true;
-  }
-
   std::optional<Child> child;
   int errors = -1;
 };

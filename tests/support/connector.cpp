@@ -62,21 +62,13 @@ void Connector::line(std::string_view text) {
 }
 
 std::optional<std::string> Connector::next() {
-  for (;;) {
-    std::size_t end = pending.find('\n');
-    if (end != std::string::npos) {
-      std::string text = pending.substr(0, end);
-      pending.erase(0, end + 1);
-      return text;
-    }
-    // A generous bound: a test that hangs should fail, not stall the suite.
-    pollfd ready{output, POLLIN, 0};
-    if (::poll(&ready, 1, 30000) <= 0) return std::nullopt;
-    char buffer[65536];
-    ssize_t n = ::read(output, buffer, sizeof buffer);
-    if (n <= 0) return std::nullopt;
-    pending.append(buffer, static_cast<std::size_t>(n));
+  std::size_t end;
+  while ((end = pending.find('\n')) == std::string::npos) {
+    if (!readMore(output, pending)) return std::nullopt;
   }
+  std::string text = pending.substr(0, end);
+  pending.erase(0, end + 1);
+  return text;
 }
 
 nlohmann::json Connector::answer() {

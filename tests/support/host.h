@@ -75,7 +75,7 @@ class Host {
  public:
   using Script = std::function<void(int fd, Host& host)>;
 
-  // Makes the reply bytes for one request line (its LF included), as a Switchboard's do.
+  // Makes the reply bytes for one request line (its LF included).
   using Respond = std::function<std::string(const std::string& request)>;
 
   // The usual script: read the request, record it, wait until `release` opens when one is given,
