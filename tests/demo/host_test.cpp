@@ -35,9 +35,8 @@ class Running {
     if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     errors = ends[0];
     args.insert(args.begin(), DEMO_HOST);
-    std::optional<std::string> variable;
-    if (!socket.empty()) variable = socket;
-    Environment changes = {{"VESK_BRIDGE_SOCKET", variable}};
+    Environment changes = {{"VESK_BRIDGE_SOCKET", std::nullopt}};
+    if (!socket.empty()) changes["VESK_BRIDGE_SOCKET"] = socket;
     child.emplace(std::move(args), changes, std::array<int, 3>{-1, -1, ends[1]});
     ::close(ends[1]);
   }

@@ -20,7 +20,7 @@ using namespace testing_support;
 
 namespace {
 
-// The answers to `lines`, parsed, from a connector whose host is `host`.
+// The answers to `lines`, parsed, from a connector whose host listens at `socket`.
 std::vector<json> answers(const std::vector<std::string>& lines, const std::string& socket,
                           std::vector<std::string> args = {}) {
   return parsed(run(lines, std::move(args), {{"VESK_BRIDGE_SOCKET", socket}}));
@@ -155,8 +155,7 @@ TEST(Calls, EndOfInputWaitsForEveryCallInFlight) {
   connector.hangup();
   release.open();
   std::set<int> answered;
-  for (const std::string& text : split(finished(connector))) {
-    json reply = json::parse(text);  // every line whole
+  for (const json& reply : parsed(finished(connector))) {  // every line whole
     int id = reply["id"].get<int>();
     EXPECT_EQ(reply, echoed(id));
     EXPECT_TRUE(answered.insert(id).second) << "answered twice: " << id;
@@ -178,8 +177,8 @@ TEST(Calls, NoCallIsLostWhenNoThreadCanStart) {
   connector.line(pingLine("after"));
   std::set<std::string> answered, expected = {pong("after").dump()};
   for (int i = 0; i < calls; ++i) expected.insert(echoed(i).dump());
-  for (const std::string& text : split(finished(connector))) {
-    EXPECT_TRUE(answered.insert(json::parse(text).dump()).second) << "answered twice: " << text;
+  for (const json& reply : parsed(finished(connector))) {
+    EXPECT_TRUE(answered.insert(reply.dump()).second) << "answered twice: " << reply;
   }
   EXPECT_EQ(answered, expected);
 }
