@@ -2,7 +2,6 @@
 #include "support/host.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -23,13 +22,7 @@
 #include "support/process.h"
 
 using nlohmann::json;
-using testing_support::addressOf;
-using testing_support::Child;
-using testing_support::connected;
-using testing_support::Environment;
-using testing_support::Folder;
-using testing_support::line;
-using testing_support::say;
+using namespace testing_support;
 
 namespace {
 
@@ -42,9 +35,8 @@ class Running {
     if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     errors = ends[0];
     args.insert(args.begin(), DEMO_HOST);
-    std::optional<std::string> variable;
-    if (!socket.empty()) variable = socket;
-    Environment changes = {{"VESK_BRIDGE_SOCKET", variable}};
+    Environment changes = {{"VESK_BRIDGE_SOCKET", std::nullopt}};
+    if (!socket.empty()) changes["VESK_BRIDGE_SOCKET"] = socket;
     child.emplace(std::move(args), changes, std::array<int, 3>{-1, -1, ends[1]});
     ::close(ends[1]);
   }
@@ -58,14 +50,14 @@ class Running {
   bool ready() {
     for (;;) {
       if (said.find("listening on") != std::string::npos) return true;
-      if (!more()) return false;
+      if (!readMore(errors, said)) return false;
     }
   }
 
   // Sends `signal` (none: only waits), waits for the host to end and returns its exit status.
   int stop(int signal = 0) {
     if (signal != 0) child->signal(signal);
-    while (more()) {
+    while (readMore(errors, said)) {
     }
     return child->wait();
   }
@@ -73,18 +65,6 @@ class Running {
   std::string said;  // its standard error so far
 
  private:
-  // Reads more of its standard error; false at its end. A generous bound turns a hang into a
-  // failure.
-  bool more() {
-    pollfd ready{errors, POLLIN, 0};
-    if (::poll(&ready, 1, 30000) <= 0) return false;
-    char buffer[4096];
-    ssize_t n = ::read(errors, buffer, sizeof buffer);
-    if (n <= 0) return false;
-    said.append(buffer, static_cast<std::size_t>(n));
-    return true;
-  }
-
   std::optional<Child> child;
   int errors = -1;
 };

@@ -111,8 +111,7 @@ TEST(Room, DeliversLabelledMessagesAndReadsTheNewestOldestFirst) {
        "\n[from \"Shop API\"] second\nline"},
       {20,
        "The last 3 messages in \"Shop docs\" (docs), oldest first:\n[person] Keep the API guide in "
-       "step "
-       "with the code.\n[from \"Shop front end\"] first\n[from \"Shop API\"] second\nline"},
+       "step with the code.\n[from \"Shop front end\"] first\n[from \"Shop API\"] second\nline"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lastN.dump());

@@ -14,31 +14,13 @@
 #include "support/build.h"
 #include "support/connector.h"
 #include "support/host.h"
-#include "support/procfs.h"
 
 using nlohmann::json;
-using testing_support::callLine;
-using testing_support::chatEcho;
-using testing_support::Connector;
-using testing_support::errorResponse;
-using testing_support::Folder;
-using testing_support::Gate;
-using testing_support::Host;
-using testing_support::line;
-using testing_support::noAnswer;
-using testing_support::notOpen;
-using testing_support::okReply;
-using testing_support::parsed;
-using testing_support::pingLine;
-using testing_support::pong;
-using testing_support::run;
-using testing_support::say;
-using testing_support::split;
-using testing_support::toolResult;
+using namespace testing_support;
 
 namespace {
 
-// The answers to `lines`, parsed, from a connector whose host is `host`.
+// The answers to `lines`, parsed, from a connector whose host listens at `socket`.
 std::vector<json> answers(const std::vector<std::string>& lines, const std::string& socket,
                           std::vector<std::string> args = {}) {
   return parsed(run(lines, std::move(args), {{"VESK_BRIDGE_SOCKET", socket}}));
@@ -121,10 +103,9 @@ TEST(Calls, TheHostsReplyBecomesTheToolResult) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
     connector.line(callLine("r", "vesk_read_chat"));  // the next connection, so the next reply
-    EXPECT_EQ(json::parse(connector.next().value_or("null")), c.expected);
+    EXPECT_EQ(connector.answer(), c.expected);
   }
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  finished(connector);
 }
 
 TEST(Calls, AMissingHostIsAToolErrorNotAFailure) {
@@ -151,79 +132,53 @@ TEST(Calls, WithoutTheVariableTheSocketLivesUnderHome) {
 
 TEST(Calls, ASlowHostDelaysOnlyItsOwnCall) {
   Gate release;
-  Host host(Host::holding(release, okReply("late")));
+  Host host(Host::replying(okReply("late"), &release));
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   connector.line(callLine("slow", "vesk_list_chats"));
   host.await(1);
   connector.line(pingLine("ping"));
   connector.line(R"({"id":"list","method":"tools/list"})");
-  EXPECT_EQ(json::parse(connector.next().value())["id"], "ping");
-  EXPECT_EQ(json::parse(connector.next().value())["id"], "list");
+  EXPECT_EQ(connector.answer()["id"], "ping");
+  EXPECT_EQ(connector.answer()["id"], "list");
   release.open();
-  EXPECT_EQ(json::parse(connector.next().value()), toolResult("slow", "late", false));
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  EXPECT_EQ(connector.answer(), toolResult("slow", "late", false));
+  finished(connector);
 }
 
 TEST(Calls, EndOfInputWaitsForEveryCallInFlight) {
   const int calls = 40;
   Gate release;
-  Host host([&](int fd, Host& h) {
-    std::string request = line(fd);
-    h.record(request);
-    release.wait();
-    say(fd, chatEcho(request));
-  });
+  Host host(Host::answering(chatEcho, &release));
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  for (int i = 0; i < calls; ++i) {
-    connector.line(callLine(i, "vesk_read_chat", {{"chat", std::to_string(i)}}));
-  }
+  connector.send(echoCalls(0, calls));
   host.await(calls);  // every call is in flight at once, each on its own connection
   connector.hangup();
   release.open();
-  EXPECT_EQ(connector.drain(), 0);
-  EXPECT_EQ(connector.errors(), "");
   std::set<int> answered;
-  for (const std::string& text : split(connector.rest())) {
-    json reply = json::parse(text);  // every line whole
+  for (const json& reply : parsed(finished(connector))) {  // every line whole
     int id = reply["id"].get<int>();
-    EXPECT_EQ(reply, toolResult(id, std::to_string(id), false));
+    EXPECT_EQ(reply, echoed(id));
     EXPECT_TRUE(answered.insert(id).second) << "answered twice: " << id;
   }
   EXPECT_EQ(answered.size(), static_cast<std::size_t>(calls));
 }
 
 TEST(Calls, NoCallIsLostWhenNoThreadCanStart) {
-  if (testing_support::sanitized)
-    GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
+  if (sanitized) GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
   // An address-space limit half a MiB above what the idle connector maps leaves room for the heap
   // but not for a thread's stack: every call must then run on the main thread instead of vanishing.
-  long idle = 0;
-  {
-    Connector probe;
-    probe.line(pingLine(0));
-    ASSERT_TRUE(probe.next().has_value());  // started up and serving: all mapped that will be
-    idle = testing_support::statusKb(probe.process(), "VmSize");
-  }
+  long idle = idleSize();
   ASSERT_GT(idle, 0);
-  Host host([](int fd, Host& h) {
-    std::string request = line(fd);
-    h.record(request);
-    say(fd, chatEcho(request));
-  });
+  Host host(Host::answering(chatEcho));
   std::string limit = "ulimit -v " + std::to_string(idle + 512) + " && exec \"$0\" \"$@\"";
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}}, {"/bin/sh", "-c", limit});
   const int calls = 20;
-  for (int i = 0; i < calls; ++i) {
-    connector.line(callLine(i, "vesk_read_chat", {{"chat", std::to_string(i)}}));
-  }
+  connector.send(echoCalls(0, calls));
   connector.line(pingLine("after"));
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
   std::set<std::string> answered, expected = {pong("after").dump()};
-  for (int i = 0; i < calls; ++i) expected.insert(toolResult(i, std::to_string(i), false).dump());
-  for (const std::string& text : split(connector.rest())) {
-    EXPECT_TRUE(answered.insert(json::parse(text).dump()).second) << "answered twice: " << text;
+  for (int i = 0; i < calls; ++i) expected.insert(echoed(i).dump());
+  for (const json& reply : parsed(finished(connector))) {
+    EXPECT_TRUE(answered.insert(reply.dump()).second) << "answered twice: " << reply;
   }
   EXPECT_EQ(answered, expected);
 }

@@ -23,26 +23,9 @@
 #include "support/procfs.h"
 
 using nlohmann::json;
-using testing_support::awaitTask;
-using testing_support::callLine;
-using testing_support::connected;
-using testing_support::Connector;
-using testing_support::Gate;
-using testing_support::Host;
-using testing_support::line;
-using testing_support::Listener;
-using testing_support::okReply;
-using testing_support::pingLine;
-using testing_support::pong;
-using testing_support::say;
-using testing_support::statusKb;
-using testing_support::toolResult;
+using namespace testing_support;
 
 namespace {
-
-json answer(Connector& connector) {
-  return json::parse(connector.next().value_or("null"));
-}
 
 // Stops the connector as Ctrl-Z stops a terminal's process group, then continues it as fg does.
 void stopAndContinue(pid_t pid) {
@@ -84,10 +67,9 @@ TEST(Field, AToolCallGoesOnAcrossAStopAndContinue) {
     ASSERT_TRUE(awaitTask(connector.process(), rows[i].waitsIn));
     stopAndContinue(connector.process());
     resumed[i].open();
-    EXPECT_EQ(answer(connector), toolResult(i, std::string("answer ") + rows[i].name, false));
+    EXPECT_EQ(connector.answer(), toolResult(i, std::string("answer ") + rows[i].name, false));
   }
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  finished(connector);
 }
 
 // A connect waiting on a host whose backlog is full fails with EINTR after a stop and continue,
@@ -105,9 +87,8 @@ TEST(Field, AConnectGoesOnAcrossAStopAndContinue) {
   int served = listener.incoming();
   EXPECT_NE(line(served), "");
   say(served, okReply("3 chats"));
-  EXPECT_EQ(answer(connector), toolResult(1, "3 chats", false));
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  EXPECT_EQ(connector.answer(), toolResult(1, "3 chats", false));
+  finished(connector);
   for (int fd : {served, filler}) ::close(fd);
 }
 
@@ -139,8 +120,7 @@ TEST(Field, NonBlockingPipesLoseNothing) {
   writer.join();
   EXPECT_EQ(answered, lists);
   EXPECT_TRUE(bigWhole);
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  finished(connector);
 }
 
 // A Node client cuts a string inside an emoji as a lone surrogate escape: the request is served,
@@ -150,15 +130,15 @@ TEST(Field, ALoneSurrogateIsSentAsAReplacementCharacter) {
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   connector.line(R"({"id":1,"method":"tools/call","params":{"name":"vesk_send_to_chat",)"
                  R"("arguments":{"chat":"api","message":"cut emoji \ud83d"}}})");
-  EXPECT_EQ(answer(connector), toolResult(1, "sent", false));
+  EXPECT_EQ(connector.answer(), toolResult(1, "sent", false));
   EXPECT_EQ(json::parse(host.requests().at(0))["message"], "cut emoji \xEF\xBF\xBD");
-  EXPECT_EQ(connector.finish(), 0);
+  finished(connector);
 }
 
 // A huge line costs about three times its size at the peak, whatever its bytes, and its memory
 // goes back once a normal line follows. Sanitizer runtimes hold memory of their own.
 TEST(Field, AHugeLineCostsAboutThreeTimesItsSizeAndGivesItBack) {
-  if (testing_support::sanitized) GTEST_SKIP() << "sanitizer runtimes keep freed memory";
+  if (sanitized) GTEST_SKIP() << "sanitizer runtimes keep freed memory";
   constexpr long size = 32 << 20;
   struct Row {
     const char* name;
@@ -176,39 +156,34 @@ TEST(Field, AHugeLineCostsAboutThreeTimesItsSizeAndGivesItBack) {
     SCOPED_TRACE(row.name);
     Connector connector;
     connector.line(pingLine("idle"));
-    ASSERT_EQ(answer(connector), pong("idle"));
+    ASSERT_EQ(connector.answer(), pong("idle"));
     long idle = statusKb(connector.process(), "VmRSS");
     std::thread writer([&] {
       connector.line(R"({"id":"huge","method":"ping","params":{"pad":")" + row.padding + "\"}}");
       connector.line(pingLine("after"));
     });
-    EXPECT_EQ(answer(connector), pong("huge"));
-    EXPECT_EQ(answer(connector), pong("after"));
+    EXPECT_EQ(connector.answer(), pong("huge"));
+    EXPECT_EQ(connector.answer(), pong("after"));
     writer.join();
     connector.line(pingLine("read anew"));  // once answered, the reader has read past the long line
-    EXPECT_EQ(answer(connector), pong("read anew"));
+    EXPECT_EQ(connector.answer(), pong("read anew"));
     long peak = statusKb(connector.process(), "VmHWM") - idle,
          left = statusKb(connector.process(), "VmRSS") - idle;
     EXPECT_LT(peak, 4.5 * size / 1024) << "peak " << peak << " kB above idle";
     EXPECT_LT(left, 8192) << left << " kB above idle still resident";
-    EXPECT_EQ(connector.finish(), 0);
-    EXPECT_EQ(connector.errors(), "");
+    finished(connector);
   }
 }
 
 // Under an address-space limit, a line too large to hold is lost alone: nothing on standard
 // error, the call in flight still answered, the next request served.
 TEST(Field, ALineThatCannotBeHeldIsLostAlone) {
-  if (testing_support::sanitized)
-    GTEST_SKIP() << "sanitizer runtimes reserve address space of their own";
+  if (sanitized) GTEST_SKIP() << "sanitizer runtimes reserve address space of their own";
   Gate release;
-  Host host(Host::holding(release, okReply("in flight")));
+  Host host(Host::replying(okReply("in flight"), &release));
   // The limit leaves room for the connector and its call, not for a line of 256 MiB.
-  Connector probe;
-  probe.line(pingLine(0));
-  ASSERT_EQ(answer(probe), pong(0));
-  long idle = statusKb(probe.process(), "VmSize");
-  ASSERT_EQ(probe.finish(), 0);
+  long idle = idleSize();
+  ASSERT_GT(idle, 0);
   std::string limit = "--as=" + std::to_string((idle + (96 << 10)) * 1024);
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}}, {"/usr/bin/prlimit", limit, "--"});
   connector.line(callLine("flight", "vesk_list_chats"));
@@ -218,10 +193,9 @@ TEST(Field, ALineThatCannotBeHeldIsLostAlone) {
                    std::string(256 << 20, 'x') + "\"}}");
     connector.line(pingLine("after"));
   });
-  EXPECT_EQ(answer(connector), pong("after"));
+  EXPECT_EQ(connector.answer(), pong("after"));
   writer.join();
   release.open();
-  EXPECT_EQ(answer(connector), toolResult("flight", "in flight", false));
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  EXPECT_EQ(connector.answer(), toolResult("flight", "in flight", false));
+  finished(connector);
 }

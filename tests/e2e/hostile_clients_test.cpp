@@ -19,34 +19,31 @@
 #include "support/switchboard.h"
 
 using nlohmann::json;
-using testing_support::callLine;
-using testing_support::Connector;
-using testing_support::errorResponse;
-using testing_support::Gate;
-using testing_support::Host;
-using testing_support::Listener;
-using testing_support::parsed;
-using testing_support::pingLine;
-using testing_support::pong;
-using testing_support::response;
-using testing_support::run;
-using testing_support::say;
-using testing_support::Switchboard;
-using testing_support::toolResult;
+using namespace testing_support;
 
 namespace {
 
 // Megabytes per long line: fewer under sanitizers, whose runtimes slow every byte down many times
 // over; still many times the reader's 64 kB chunk.
-const std::size_t mega = (testing_support::sanitized ? 1 : 4) << 20;
+const std::size_t mega = (sanitized ? 1 : 4) << 20;
 
-// One connector over `lines`, each followed by a ping whose id is its row: the answers, in order.
-std::vector<json> withPings(const std::vector<std::string>& lines) {
-  std::vector<std::string> all;
-  for (std::size_t row = 0; row < lines.size(); ++row) {
-    all.insert(all.end(), {lines[row], pingLine(row)});
+struct Row {
+  const char* name;
+  std::string line;
+  json answer = absent;  // what the line itself gets; absent when it is dropped
+};
+
+// One connector over the rows' lines, each followed by a ping whose id is its row: expects each
+// row's own answer, when it has one, and then that ping's, in order.
+void expectWithPings(const std::vector<Row>& rows) {
+  std::vector<std::string> lines;
+  std::vector<json> expected;
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    lines.insert(lines.end(), {rows[row].line, pingLine(row)});
+    if (!rows[row].answer.is_discarded()) expected.push_back(rows[row].answer);
+    expected.push_back(pong(row));
   }
-  return parsed(run(all));
+  EXPECT_EQ(parsed(run(lines)), expected);
 }
 
 // `bytes` random bytes, the same on every run.
@@ -77,73 +74,47 @@ std::string mirror(const std::string& request) {
 }  // namespace
 
 TEST(HostileClient, GarbageOfAnySizeIsDroppedAndTheNextLineServed) {
-  const std::string letters(4 * mega, 'x');
-  const std::string junk = garbage(4 * mega, 7);  // its LFs cut it into thousands of lines
-  const std::vector<std::string> lines = {
-      letters,
-      junk,
-      std::string(1, '\0'),
-      std::string("\x1b[2J\x07\x08"),
-      std::string("{\"id\":1,\"method\":\"pi\0ng\"}", 25),
-      std::string("{\"id\":1,\"method\":\"ping\"}\0", 25),
-      std::string("\0{\"id\":1,\"method\":\"ping\"}", 25),
-      std::string("{\"id\":1,\"method\":\"ping\",\"x\":1e400}")};
-  std::vector<json> pongs;
-  for (std::size_t row = 0; row < lines.size(); ++row) pongs.push_back(pong(row));
-  EXPECT_EQ(withPings(lines), pongs);
+  using namespace std::string_literals;
+  expectWithPings({
+      {"megabytes of letters", std::string(4 * mega, 'x')},
+      {"random bytes", garbage(4 * mega, 7)},  // its LFs cut it into thousands of lines
+      {"a NUL", "\0"s},
+      {"terminal controls", "\x1b[2J\x07\x08"},
+      {"a NUL in the method", "{\"id\":1,\"method\":\"pi\0ng\"}"s},
+      {"a NUL after the object", "{\"id\":1,\"method\":\"ping\"}\0"s},
+      {"a NUL before the object", "\0{\"id\":1,\"method\":\"ping\"}"s},
+      {"a number out of range", "{\"id\":1,\"method\":\"ping\",\"x\":1e400}"},
+  });
 }
 
 TEST(HostileClient, RequestsOfManyMegabytesAreServedWhole) {
   const std::string big(2 * mega, 'i');
   const std::string broken = repeated("\xFF", mega);
   const std::string replaced = repeated("\xEF\xBF\xBD", mega);  // one U+FFFD a byte
-  struct Case {
-    const char* name;
-    std::string line;
-    json expected;
-  } cases[] = {
+  expectWithPings({
       {"a long id", R"({"id":")" + big + R"(","method":"ping"})", response(big, json::object())},
       {"megabytes of invalid UTF-8 in the method", R"({"id":1,"method":")" + broken + "\"}",
        errorResponse(1, -32601, "Method not found: " + replaced)},
       {"a long params object", R"({"id":2,"method":"ping","params":{"pad":")" + big + "\"}}",
        response(2, json::object())},
-  };
-  std::vector<std::string> lines;
-  std::vector<json> expected;
-  for (const Case& c : cases) {
-    expected.insert(expected.end(), {c.expected, pong(lines.size())});
-    lines.push_back(c.line);
-  }
-  EXPECT_EQ(withPings(lines), expected);
+  });
 }
 
 TEST(HostileClient, NestingPastTheBoundIsDroppedHoweverDeep) {
   const std::size_t million = 1000000;
-  struct Case {
-    const char* name;
-    std::string line;
-    bool served;
-  } cases[] = {
-      {"a million arrays in the id", R"({"method":"ping","id":)" + arrays(million) + "}", false},
-      {"a million objects in params",
-       R"({"id":1,"method":"ping","params":)" + repeated(R"({"a":)", million) +
-           std::string(million, '}') + "}",
-       false},
+  expectWithPings({
+      {"a million arrays in the id", R"({"method":"ping","id":)" + arrays(million) + "}"},
+      {"a million objects in params", R"({"id":1,"method":"ping","params":)" +
+                                          repeated(R"({"a":)", million) +
+                                          std::string(million, '}') + "}"},
       {"a million brackets never closed",
-       R"({"id":1,"method":"ping","params":)" + std::string(million, '['), false},
+       R"({"id":1,"method":"ping","params":)" + std::string(million, '[')},
       {"a million brackets inside a string", R"({"method":"ping","id":")" + arrays(million) + "\"}",
-       true},
-      {"512 levels in all", R"({"method":"ping","id":)" + arrays(511) + "}", true},
-      {"513 levels in all", R"({"method":"ping","id":)" + arrays(512) + "}", false},
-  };
-  std::vector<std::string> lines;
-  std::vector<json> expected;
-  for (const Case& c : cases) {
-    if (c.served) expected.push_back(response(json::parse(c.line)["id"], json::object()));
-    expected.push_back(pong(lines.size()));
-    lines.push_back(c.line);
-  }
-  EXPECT_EQ(withPings(lines), expected);
+       response(arrays(million), json::object())},
+      {"512 levels in all", R"({"method":"ping","id":)" + arrays(511) + "}",
+       response(json::parse(arrays(511)), json::object())},
+      {"513 levels in all", R"({"method":"ping","id":)" + arrays(512) + "}"},
+  });
 }
 
 TEST(HostileClient, EveryJsonTypeInEveryMemberGetsItsAnswerOrDefault) {
@@ -157,43 +128,38 @@ TEST(HostileClient, EveryJsonTypeInEveryMemberGetsItsAnswerOrDefault) {
     lines.push_back(line);
     expected[id.dump()] = answer;
   };
-  auto bridge = [](json request) {
-    request["from"] = "me";
-    return request.dump();
-  };
   for (std::size_t k = 0; k < values.size(); ++k) {
     const std::string& v = values[k];
     json value = json::parse(v);
     std::string given = value.is_string() ? value.get<std::string>() : "";
     auto id = [&](const char* member) { return std::string(member) + "-" + std::to_string(k); };
+    // A tool call with `value` in one member: the mirror shows the bridge request it became.
+    auto call = [&](const char* member, const char* tool, const json& arguments, json sent) {
+      sent["from"] = "me";
+      expect(id(member), callLine(id(member), tool, arguments),
+             toolResult(id(member), sent.dump(), false));
+    };
     expect(value, R"({"method":"ping","id":)" + v + "}", response(value, json::object()));
     expect(id("method"), R"({"id":")" + id("method") + R"(","method":)" + v + "}",
            errorResponse(id("method"), -32601, "Method not found: " + given));
-    json version = value.is_string() ? value : json("2025-06-18");
-    std::string initialize =
-        R"({"id":")" + id("version") + R"(","method":"initialize","params":{"protocolVersion":)";
-    lines.push_back(initialize + v + "}}");
-    expected[json(id("version")).dump()] = version;  // only the version is checked
+    json version = value.is_string() ? value : json("2025-06-18");  // only the version is checked
+    expect(id("version"),
+           R"({"id":")" + id("version") +
+               R"(","method":"initialize","params":{"protocolVersion":)" + v + "}}",
+           version);
     expect(id("params"),
            R"({"id":")" + id("params") + R"(","method":"tools/call","params":)" + v + "}",
            errorResponse(id("params"), -32602, "Unknown tool: "));
     expect(id("name"), callLine(id("name"), value),
            errorResponse(id("name"), -32602, "Unknown tool: " + given));
-    expect(id("arguments"), callLine(id("arguments"), "vesk_send_to_chat", value),
-           toolResult(id("arguments"), bridge({{"op", "send"}, {"chat", ""}, {"message", ""}}),
-                      false));
-    expect(
-        id("chat"), callLine(id("chat"), "vesk_send_to_chat", {{"chat", value}, {"message", "m"}}),
-        toolResult(id("chat"), bridge({{"op", "send"}, {"chat", given}, {"message", "m"}}), false));
-    expect(id("message"),
-           callLine(id("message"), "vesk_send_to_chat", {{"chat", "c"}, {"message", value}}),
-           toolResult(id("message"), bridge({{"op", "send"}, {"chat", "c"}, {"message", given}}),
-                      false));
+    call("arguments", "vesk_send_to_chat", value, {{"op", "send"}, {"chat", ""}, {"message", ""}});
+    call("chat", "vesk_send_to_chat", {{"chat", value}, {"message", "m"}},
+         {{"op", "send"}, {"chat", given}, {"message", "m"}});
+    call("message", "vesk_send_to_chat", {{"chat", "c"}, {"message", value}},
+         {{"op", "send"}, {"chat", "c"}, {"message", given}});
     json count = value.is_number_integer() ? value : json(6);
-    expect(id("last_n"),
-           callLine(id("last_n"), "vesk_read_chat", {{"chat", "c"}, {"last_n", value}}),
-           toolResult(id("last_n"), bridge({{"op", "read"}, {"chat", "c"}, {"last_n", count}}),
-                      false));
+    call("last_n", "vesk_read_chat", {{"chat", "c"}, {"last_n", value}},
+         {{"op", "read"}, {"chat", "c"}, {"last_n", count}});
   }
   std::map<std::string, int> seen;
   for (const json& answer :
@@ -250,36 +216,30 @@ TEST(HostileClient, InputMayEndAtAnyPointOfACall) {
     connector.line(call);
     connector.hangup();
     int fd = listener.incoming();  // only now, after the input has ended
-    testing_support::line(fd);
+    line(fd);
     say(fd, "{\"ok\":true}\n");
     ::close(fd);
-    EXPECT_EQ(connector.drain(), 0);
-    EXPECT_EQ(parsed(connector.rest()), std::vector<json>{done});
-    EXPECT_EQ(connector.errors(), "");
+    EXPECT_EQ(parsed(finished(connector)), std::vector<json>{done});
   }
   {
     SCOPED_TRACE("while the host holds the request");
     Gate release;
-    Host host(Host::holding(release, "{\"ok\":true}\n"));
+    Host host(Host::replying("{\"ok\":true}\n", &release));
     Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
     connector.line(call);
     host.await(1);
     connector.hangup();
     release.open();
-    EXPECT_EQ(connector.drain(), 0);
-    EXPECT_EQ(parsed(connector.rest()), std::vector<json>{done});
-    EXPECT_EQ(connector.errors(), "");
+    EXPECT_EQ(parsed(finished(connector)), std::vector<json>{done});
   }
   {
     SCOPED_TRACE("after the answer, and in the middle of the next request");
     Host host(Host::replying("{\"ok\":true}\n"));
     Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
     connector.line(call);
-    EXPECT_EQ(json::parse(connector.next().value_or("null")), done);
+    EXPECT_EQ(connector.answer(), done);
     connector.send(call.substr(0, call.size() / 2));  // a last line cut short is no request
-    EXPECT_EQ(connector.finish(), 0);
-    EXPECT_EQ(connector.rest(), "");
-    EXPECT_EQ(connector.errors(), "");
+    EXPECT_EQ(finished(connector), "");
     EXPECT_EQ(host.connections(), 1);
   }
 }

@@ -18,17 +18,7 @@
 #include "support/host.h"
 
 using nlohmann::json;
-using testing_support::callLine;
-using testing_support::Connector;
-using testing_support::Gate;
-using testing_support::Host;
-using testing_support::line;
-using testing_support::noAnswer;
-using testing_support::notOpen;
-using testing_support::pingLine;
-using testing_support::pong;
-using testing_support::say;
-using testing_support::toolResult;
+using namespace testing_support;
 
 namespace {
 
@@ -51,7 +41,7 @@ void consumed(int fd) {
 // The connector still answers a ping, and the ping's answer is the next line it writes.
 void expectServing(Connector& connector, const std::string& id) {
   connector.line(pingLine(id));
-  EXPECT_EQ(json::parse(connector.next().value_or("null")), pong(id));
+  EXPECT_EQ(connector.answer(), pong(id));
 }
 
 // The connector's next line, which must be one whole JSON text without a raw control byte.
@@ -82,8 +72,7 @@ void play(const std::vector<Turn>& turns) {
     EXPECT_EQ(nextAnswer(connector), turns[i].expected);
     expectServing(connector, "after " + std::string(turns[i].name));
   }
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  finished(connector);
 }
 
 struct Case {
@@ -117,30 +106,24 @@ std::string nested(std::size_t depth) {
 // Bytes that are not UTF-8 make a reply unreadable; the escape of a lone surrogate, as a Node host
 // writes a string cut inside an emoji, is read as U+FFFD.
 TEST(HostileHosts, BrokenBytesInTheReplyAreNoAnswerButLoneSurrogatesAreMended) {
+  using namespace std::string_literals;
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
   playAll({
       {"invalid UTF-8", "{\"ok\":true,\"text\":\"bad \xC3\x28\"}\n", toolResult(0, noAnswer, true)},
       {"overlong slash", "{\"ok\":true,\"text\":\"\xC0\xAF\"}\n", toolResult(1, noAnswer, true)},
       {"surrogate as UTF-8", "{\"ok\":true,\"text\":\"\xED\xA0\x80\"}\n",
        toolResult(2, noAnswer, true)},
       {"stray byte outside text", "{\"ok\":true}\xFF\n", toolResult(3, noAnswer, true)},
-      {"lone high surrogate", "{\"ok\":true,\"text\":\"\\ud800\"}\n",
-       toolResult(4, "\xEF\xBF\xBD", false)},
+      {"lone high surrogate", "{\"ok\":true,\"text\":\"\\ud800\"}\n", toolResult(4, r, false)},
       {"lone low surrogate", "{\"ok\":true,\"text\":\"a\\udc00b\"}\n",
-       toolResult(5,
-                  "a\xEF\xBF\xBD"
-                  "b",
-                  false)},
+       toolResult(5, "a" + r + "b", false)},
       {"high then no low", "{\"ok\":true,\"text\":\"\\ud800\\u0041\"}\n",
-       toolResult(6,
-                  "\xEF\xBF\xBD"
-                  "A",
-                  false)},
+       toolResult(6, r + "A", false)},
       {"pair", "{\"ok\":true,\"text\":\"\\ud83d\\ude00\"}\n",
        toolResult(7, "\xF0\x9F\x98\x80", false)},
       {"NUL escapes", "{\"ok\":false,\"error\":\"a\\u0000b\\u0000\"}\n",
-       toolResult(8, std::string("a\0b\0", 4), true)},
-      {"raw NUL after the object",
-       std::string("{\"ok\":true,\"text\":\"a\"}\0{\"ok\":false}\n", 36),
+       toolResult(8, "a\0b\0"s, true)},
+      {"raw NUL after the object", "{\"ok\":true,\"text\":\"a\"}\0{\"ok\":false}\n"s,
        toolResult(9, noAnswer, true)},
   });
 }
@@ -229,6 +212,5 @@ TEST(HostileHosts, AHostThatNeverReadsHoldsOnlyItsOwnCall) {
   hangUp.open();
   EXPECT_EQ(nextAnswer(connector), toolResult("stuck", notOpen, true));
   expectServing(connector, "after");
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.errors(), "");
+  finished(connector);
 }

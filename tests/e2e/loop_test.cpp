@@ -9,22 +9,7 @@
 #include "support/connector.h"
 
 using nlohmann::json;
-using testing_support::errorResponse;
-using testing_support::parsed;
-using testing_support::response;
-using testing_support::run;
-using testing_support::split;
-
-namespace {
-
-// The one answer the connector gives to `line`, parsed; fails the test unless there is exactly one.
-json answer(const std::string& line, std::vector<std::string> args = {}) {
-  std::vector<std::string> lines = split(run({line}, std::move(args)));
-  EXPECT_EQ(lines.size(), 1u) << line;
-  return lines.empty() ? json() : json::parse(lines[0]);
-}
-
-}  // namespace
+using namespace testing_support;
 
 TEST(Loop, DropsLinesThatAreNotRequestsAndServesTheNext) {
   // One connector for every line: each is dropped, and the ping after it, whose id is its row's,
@@ -85,8 +70,7 @@ TEST(Loop, InitializeEchoesTheVersionStringOrNamesItsOwn) {
       {"serverInfo", {{"name", "vesk"}, {"version", "1.0"}}},
       {"instructions",
        "Vesk's connector: list the other chats open in Vesk on this Mac, send one a message (its "
-       "answer "
-       "comes back here), or read its latest messages."},
+       "answer comes back here), or read its latest messages."},
   };
   struct Case {
     std::string params;
@@ -113,16 +97,14 @@ TEST(Loop, InitializeEchoesTheVersionStringOrNamesItsOwn) {
 }
 
 TEST(Loop, ListsTheSameWholeCatalogueWhateverTheRequestOrRun) {
-  std::vector<std::string> lines =
-      split(run({R"({"id":1,"method":"tools/list"})",
-                 R"({"id":2,"method":"tools/list","params":{"cursor":"next"}})"}));
-  ASSERT_EQ(lines.size(), 2u);
-  json first = json::parse(lines[0]), second = json::parse(lines[1]);
-  EXPECT_EQ(first["result"], second["result"]);
-  EXPECT_EQ(first["result"].size(), 1u);  // `tools` and nothing else: no cursor
-  EXPECT_EQ(first["result"]["tools"].size(), 3u);
-  EXPECT_EQ(answer(R"({"id":1,"method":"tools/list"})", {"--chat", "A"})["result"],
-            first["result"]);
+  const std::string list = R"({"id":1,"method":"tools/list"})";
+  std::vector<json> answers =
+      parsed(run({list, R"({"id":2,"method":"tools/list","params":{"cursor":"next"}})"}));
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[0]["result"], answers[1]["result"]);
+  EXPECT_EQ(answers[0]["result"].size(), 1u);  // `tools` and nothing else: no cursor
+  EXPECT_EQ(answers[0]["result"]["tools"].size(), 3u);
+  EXPECT_EQ(parsed(run({list}, {"--chat", "A"})), std::vector<json>{answers[0]});
 }
 
 TEST(Loop, ReadsLinesAsTheyComeAndWritesOneLfEndedLineEach) {
@@ -133,16 +115,13 @@ TEST(Loop, ReadsLinesAsTheyComeAndWritesOneLfEndedLineEach) {
   std::vector<std::string> lines = split(out);
   ASSERT_EQ(lines.size(), 3u);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(json::parse(lines[i])["id"], i + 1);
-  testing_support::Connector connector;
+  Connector connector;
   connector.send("{\"id\":9,\"method\":\"ping\"}");  // no LF: served once input ends
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.rest(), "{\"id\":9,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+  EXPECT_EQ(finished(connector), "{\"id\":9,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
 }
 
 TEST(Loop, ExitsAtOnceWhenInputEndsWithNothingInFlight) {
   EXPECT_EQ(run({}), "");
-  testing_support::Connector connector({"--chat", "x", "--unknown"});
-  EXPECT_EQ(connector.finish(), 0);
-  EXPECT_EQ(connector.rest(), "");
-  EXPECT_EQ(connector.errors(), "");
+  Connector connector({"--chat", "x", "--unknown"});
+  EXPECT_EQ(finished(connector), "");
 }

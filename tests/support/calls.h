@@ -15,24 +15,24 @@ inline const std::string notOpen =
     "Vesk isn\xE2\x80\x99t open on this Mac, so the other chats can\xE2\x80\x99t be reached.";
 inline const std::string noAnswer = "Vesk didn\xE2\x80\x99t answer in time.";
 
-// A request line for `method`, without its LF; without `params`, the member is left out.
-inline std::string requestLine(const nlohmann::json& id, const std::string& method) {
-  return nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}}.dump();
-}
+// Stands for a member left out, where null would be a value like any other.
+inline const nlohmann::json absent(nlohmann::json::value_t::discarded);
+
+// A request line for `method`, without its LF; with `params` absent, the member is left out.
 inline std::string requestLine(const nlohmann::json& id, const std::string& method,
-                               const nlohmann::json& params) {
-  return nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}
-      .dump();
+                               const nlohmann::json& params = absent) {
+  nlohmann::json request = {{"jsonrpc", "2.0"}, {"id", id}, {"method", method}};
+  if (!params.is_discarded()) request["params"] = params;
+  return request.dump();
 }
 
 // A "tools/call" line naming `tool`, which may be any JSON value, as a hostile client's may be;
-// without `arguments`, the member is left out.
-inline std::string callLine(const nlohmann::json& id, const nlohmann::json& tool) {
-  return requestLine(id, "tools/call", {{"name", tool}});
-}
+// with `arguments` absent, the member is left out.
 inline std::string callLine(const nlohmann::json& id, const nlohmann::json& tool,
-                            const nlohmann::json& arguments) {
-  return requestLine(id, "tools/call", {{"name", tool}, {"arguments", arguments}});
+                            const nlohmann::json& arguments = absent) {
+  nlohmann::json params = {{"name", tool}};
+  if (!arguments.is_discarded()) params["arguments"] = arguments;
+  return requestLine(id, "tools/call", params);
 }
 
 inline std::string pingLine(const nlohmann::json& id) {
@@ -53,6 +53,19 @@ inline nlohmann::json pong(const nlohmann::json& id) {
 inline nlohmann::json toolResult(const nlohmann::json& id, const std::string& text, bool isError) {
   nlohmann::json item = {{"type", "text"}, {"text", text}};
   return response(id, {{"content", {item}}, {"isError", isError}});
+}
+
+// `count` calls from id `first` on, each line with its LF, each reading the chat its id names: a
+// host that answers with chatEcho shows the call's own id. echoed() is the answer to one of them.
+inline std::string echoCalls(int first, int count) {
+  std::string text;
+  for (int id = first; id < first + count; ++id) {
+    text += callLine(id, "vesk_read_chat", {{"chat", std::to_string(id)}}) + "\n";
+  }
+  return text;
+}
+inline nlohmann::json echoed(int id) {
+  return toolResult(id, std::to_string(id), false);
 }
 
 // Every line of the connector's output, parsed; a line that is not JSON throws, failing the test.

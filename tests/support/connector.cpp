@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/calls.h"
+#include "support/procfs.h"
+
 namespace testing_support {
 
 Connector::Connector(std::vector<std::string> args, const Environment& changes,
@@ -59,21 +62,17 @@ void Connector::line(std::string_view text) {
 }
 
 std::optional<std::string> Connector::next() {
-  for (;;) {
-    std::size_t end = pending.find('\n');
-    if (end != std::string::npos) {
-      std::string text = pending.substr(0, end);
-      pending.erase(0, end + 1);
-      return text;
-    }
-    // A generous bound: a test that hangs should fail, not stall the suite.
-    pollfd ready{output, POLLIN, 0};
-    if (::poll(&ready, 1, 30000) <= 0) return std::nullopt;
-    char buffer[65536];
-    ssize_t n = ::read(output, buffer, sizeof buffer);
-    if (n <= 0) return std::nullopt;
-    pending.append(buffer, static_cast<std::size_t>(n));
+  std::size_t end;
+  while ((end = pending.find('\n')) == std::string::npos) {
+    if (!readMore(output, pending)) return std::nullopt;
   }
+  std::string text = pending.substr(0, end);
+  pending.erase(0, end + 1);
+  return text;
+}
+
+nlohmann::json Connector::answer() {
+  return nlohmann::json::parse(next().value_or("null"));
 }
 
 void Connector::hangup() {
@@ -126,6 +125,21 @@ std::string run(const std::vector<std::string>& lines, std::vector<std::string> 
   EXPECT_EQ(status, 0);
   EXPECT_EQ(connector.errors(), "");
   return connector.rest();
+}
+
+std::string finished(Connector& connector) {
+  EXPECT_EQ(connector.finish(), 0);
+  EXPECT_EQ(connector.errors(), "");
+  return connector.rest();
+}
+
+long idleSize() {
+  Connector probe;
+  probe.line(pingLine(0));
+  if (probe.answer() != pong(0)) return -1;
+  long size = statusKb(probe.process(), "VmSize");
+  EXPECT_EQ(finished(probe), "");
+  return size;
 }
 
 std::vector<std::string> split(const std::string& text) {

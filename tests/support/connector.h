@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "support/process.h"
 
 namespace testing_support {
@@ -24,7 +26,9 @@ class Connector {
   void send(std::string_view bytes);  // raw bytes to its standard input
   void line(std::string_view text);   // one line, LF added
   std::optional<std::string> next();  // its next output line, without LF; nothing at end
-  void hangup();                      // closes its standard input
+  // Its next output line, parsed; null when there is none. A line that is not JSON throws.
+  nlohmann::json answer();
+  void hangup();  // closes its standard input
   // Closes its input, reads the rest of its output and waits for it to end. Returns the exit
   // status (-1 when it did not exit normally).
   int finish();
@@ -44,6 +48,14 @@ class Connector {
 // standard output. Expects exit status 0 and an empty standard error, as every run must have.
 std::string run(const std::vector<std::string>& lines, std::vector<std::string> args = {},
                 const Environment& changes = {});
+
+// Ends `connector` as finish() does and expects what every run must end with, as run() does: exit
+// status 0 and an empty standard error. Returns the output that finish() read.
+std::string finished(Connector& connector);
+
+// The address space, in kB, that a connector maps once it has started and answered a ping: all
+// it maps before its first call. -1 when it did not answer or the figure cannot be read.
+long idleSize();
 
 // The lines of `text`, each without its LF.
 std::vector<std::string> split(const std::string& text);

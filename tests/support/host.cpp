@@ -107,19 +107,17 @@ void Listener::stop() const {
   ::shutdown(listener, SHUT_RDWR);
 }
 
-Host::Script Host::replying(std::string reply) {
-  return [reply](int fd, Host& host) {
-    host.record(line(fd));
-    say(fd, reply);
+Host::Script Host::answering(Respond respond, Gate* release) {
+  return [respond = std::move(respond), release](int fd, Host& host) {
+    std::string request = line(fd);
+    host.record(request);
+    if (release != nullptr) release->wait();
+    say(fd, respond(request));
   };
 }
 
-Host::Script Host::holding(Gate& release, std::string reply) {
-  return [&release, reply](int fd, Host& host) {
-    host.record(line(fd));
-    release.wait();
-    say(fd, reply);
-  };
+Host::Script Host::replying(std::string reply, Gate* release) {
+  return answering([reply](const std::string&) { return reply; }, release);
 }
 
 Host::Script Host::inTurn(std::vector<Script> scripts) {

@@ -75,10 +75,14 @@ class Host {
  public:
   using Script = std::function<void(int fd, Host& host)>;
 
-  // The usual script: read the request, record it, send `reply`, hang up.
-  static Script replying(std::string reply);
-  // The same, but `reply` waits until `release` opens.
-  static Script holding(Gate& release, std::string reply);
+  // Makes the reply bytes for one request line (its LF included).
+  using Respond = std::function<std::string(const std::string& request)>;
+
+  // The usual script: read the request, record it, wait until `release` opens when one is given,
+  // send what `respond` makes of the request, hang up.
+  static Script answering(Respond respond, Gate* release = nullptr);
+  // The same, with `reply` whatever the request.
+  static Script replying(std::string reply, Gate* release = nullptr);
   // One script per connection, in the order the connections come; any later one is hung up on.
   static Script inTurn(std::vector<Script> scripts);
 

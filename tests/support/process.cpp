@@ -1,8 +1,10 @@
 #include "support/process.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
@@ -77,6 +79,16 @@ int Child::wait() {
   ::waitpid(pid, &status, 0);
   pid = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool readMore(int fd, std::string& text) {
+  pollfd ready{fd, POLLIN, 0};
+  if (::poll(&ready, 1, 30000) <= 0) return false;
+  char buffer[65536];
+  ssize_t n = ::read(fd, buffer, sizeof buffer);
+  if (n <= 0) return false;
+  text.append(buffer, static_cast<std::size_t>(n));
+  return true;
 }
 
 }  // namespace testing_support

@@ -36,4 +36,8 @@ class Child {
   pid_t pid = -1;
 };
 
+// Waits, for at most 30 s, until `fd` has bytes to read and appends them to `text`. False at its
+// end, and on time-out: a generous bound, so that a child that hangs fails its test, not the suite.
+bool readMore(int fd, std::string& text);
+
 }  // namespace testing_support

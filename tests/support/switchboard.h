@@ -16,8 +16,7 @@ namespace testing_support {
 
 class Switchboard {
  public:
-  // Makes the reply bytes for one request line (its LF included).
-  using Respond = std::function<std::string(const std::string& request)>;
+  using Respond = Host::Respond;  // the reply bytes for one request line
 
   // Listens on a socket in a fresh temporary folder. While `holding`, requests are read and
   // counted but not answered until release(); otherwise each is answered as soon as it is read.

@@ -17,11 +17,7 @@
 #include "support/host.h"
 
 using nlohmann::json;
-using testing_support::Folder;
-using testing_support::Gate;
-using testing_support::Host;
-using testing_support::line;
-using testing_support::say;
+using namespace testing_support;
 
 namespace {
 
@@ -172,7 +168,7 @@ TEST(Ask, ConcurrentExchangesEachGetTheirOwnReply) {
     std::string request = line(fd);
     h.record(request);
     h.await(2);  // both connections are open at once before either is answered
-    say(fd, testing_support::chatEcho(request));
+    say(fd, chatEcho(request));
   });
   vesk::socketPath = host.path();
   json first, second;

@@ -48,24 +48,11 @@ TEST(Parse, AcceptsOneJsonObjectOnly) {
     EXPECT_TRUE(parsed(text).is_object());
   }
   // A raw NUL would end the reader's input early, leaving the rest unread.
-  const std::string refused[] = {"",
-                                 " ",
-                                 "{",
-                                 "{}{}",
-                                 "{} x",
-                                 "{'a':1}",
-                                 "{\"a\":1,}",
-                                 "NaN",
-                                 "[1,2]",
-                                 "\"s\"",
-                                 "3",
-                                 "null",
-                                 "{\"a\":\"\xC3\"}",
-                                 "{\"a\":01}",
-                                 "{} []",
-                                 std::string("{}\0", 3),
-                                 std::string("{}\0{}", 5),
-                                 std::string("{\"a\0\":1}", 8)};
+  using namespace std::string_literals;
+  const std::string refused[] = {
+      "",      " ",     "{",       "{}{}",        "{} x", "{'a':1}",          "{\"a\":1,}",
+      "NaN",   "[1,2]", "\"s\"",   "3",           "null", "{\"a\":\"\xC3\"}", "{\"a\":01}",
+      "{} []", "{}\0"s, "{}\0{}"s, "{\"a\0\":1}"s};
   for (const std::string& text : refused) {
     SCOPED_TRACE(text);
     EXPECT_TRUE(parsed(text).is_discarded());
