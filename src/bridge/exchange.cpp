@@ -6,9 +6,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "bridge/platform.h"
@@ -22,6 +22,7 @@ namespace {
 
 using nlohmann::json;
 
+constexpr std::size_t firstRead = 1024;
 constexpr std::size_t readSize = 65536;
 constexpr std::size_t replyCap = 4000000;  // decimal, not 4 MiB
 constexpr time_t patience = 660;           // seconds, for each single read and each write
@@ -63,16 +64,22 @@ bool transmit(int fd, std::string_view frame) {
 // error or the time-out), or the cap is reached. A read interrupted by a stop and continue (see
 // transmit()) is read again.
 std::string receive(int fd) {
-  // Not zero-filled: read() overwrites what it returns, and untouched pages cost no memory.
-  auto buffer = std::make_unique_for_overwrite<char[]>(readSize);
+  // Read straight into the reply, whose room starts small and doubles up to `readSize` a read: a
+  // reply is mostly a line of a few hundred bytes, and a call waiting on its host, one of perhaps
+  // thousands, then holds that much rather than a read buffer's pages as well.
   std::string received;
+  std::size_t size = 0;  // what has been read; the rest of `received` is room for the next read
   for (;;) {
-    ssize_t n = ::read(fd, buffer.get(), readSize);
+    received.resize(size + std::clamp(size, firstRead, readSize));
+    ssize_t n = ::read(fd, received.data() + size, received.size() - size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return received;  // end of file, error or time-out, not told apart
-    received.append(buffer.get(), static_cast<std::size_t>(n));
-    if (received.back() == '\n') return received;      // the host's line is complete
-    if (received.size() >= replyCap) return received;  // a host that never ends its line
+    if (n > 0) size += static_cast<std::size_t>(n);
+    // Ends at end of file, an error or a time-out (not told apart), a complete line from the host,
+    // or the cap, for a host that never ends its line.
+    if (n <= 0 || received[size - 1] == '\n' || size >= replyCap) {
+      received.resize(size);
+      return received;
+    }
   }
 }
 
