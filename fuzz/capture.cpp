@@ -1,9 +1,7 @@
 #include "capture.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sanitizer/common_interface_defs.h>
-#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,23 +77,6 @@ void fail(std::string_view what, std::string_view detail) {
     say("\n");
   }
   std::abort();
-}
-
-std::size_t threads() {
-  DIR* tasks = ::opendir("/proc/self/task");
-  if (tasks == nullptr) std::abort();
-  std::size_t count = 0;
-  while (const dirent* entry = ::readdir(tasks)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  ::closedir(tasks);
-  return count;
-}
-
-void settle(std::size_t count) {
-  // A worker is past its last touch of shared state here and only has to return; if one never
-  // does, libFuzzer's time-out reports the input.
-  while (threads() > count) ::sched_yield();
 }
 
 }  // namespace fuzzing

@@ -24,12 +24,4 @@ Written restore();
 // crash together with the input that caused it.
 [[noreturn]] void fail(std::string_view what, std::string_view detail = {});
 
-// How many threads this process has now.
-std::size_t threads();
-
-// Returns once the process is back to at most `count` threads. Workers leave the group of calls in
-// flight just before they end; waiting for them keeps one input's frees out of the next input's
-// allocation count, which libFuzzer's leak detection compares.
-void settle(std::size_t count);
-
 }  // namespace fuzzing

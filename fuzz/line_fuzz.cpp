@@ -98,12 +98,13 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string line(reinterpret_cast<const char*>(data), size);
   std::string served = line;  // handle() may mend its line in place
-  std::size_t before = fuzzing::threads();
   fuzzing::divert();
   vesk::handle(served);
-  vesk::running.wait();  // every tool call of this input has answered
+  // Every tool call of this input has answered once this returns, and its worker has freed all
+  // the call held, so libFuzzer's count of this input's allocations and frees is complete. The
+  // worker itself stays for the next input's calls.
+  vesk::running.wait();
   fuzzing::Written written = fuzzing::restore();
-  fuzzing::settle(before);
   check(line, written);
   return 0;
 }

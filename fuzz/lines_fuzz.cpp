@@ -93,11 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   std::size_t piece = pieceSizes[data[0] % std::size(pieceSizes)];
   std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
-  std::size_t before = fuzzing::threads();
   fuzzing::divert();
   std::vector<std::string> lines = readAll(input, piece);
   fuzzing::Written written = fuzzing::restore();
-  fuzzing::settle(before);
   if (!written.out.empty() || !written.err.empty())
     fuzzing::fail("wrote output", written.out + written.err);
   checkLines(input, lines);
