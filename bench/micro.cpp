@@ -17,8 +17,7 @@
 #include "front/catalogue.h"
 #include "front/lines.h"
 #include "front/output.h"
-#include "front/startup.h"
-#include "front/text.h"
+#include "front/reader.h"
 
 namespace {
 
@@ -70,7 +69,7 @@ class Discarded {
 void ReadAndParseLine(benchmark::State& state) {
   int fd = file(callLine, 10000);
   auto lines = std::make_unique<vesk::Lines>(fd);
-  std::span<char> line;
+  std::string_view line;
   for (auto _ : state) {
     if (!lines->next(line)) {
       state.PauseTiming();
@@ -79,7 +78,7 @@ void ReadAndParseLine(benchmark::State& state) {
       lines->next(line);
       state.ResumeTiming();
     }
-    json message = vesk::parse(line, vesk::Utf8::repaired);
+    json message = vesk::parseLine(line);
     benchmark::DoNotOptimize(message);
   }
   ::close(fd);
@@ -122,7 +121,7 @@ BENCHMARK(ToolsListRebuilt);
 void BridgeRequestFrame(benchmark::State& state) {
   json arguments = {{"chat", "c2"}, {"last_n", 6}};
   for (auto _ : state) {
-    std::string frame = vesk::request("vesk_read_chat", arguments)->dump() + "\n";
+    std::string frame = vesk::request("vesk_read_chat", arguments, "me")->dump() + "\n";
     benchmark::DoNotOptimize(frame);
   }
 }
@@ -131,16 +130,13 @@ BENCHMARK(BridgeRequestFrame);
 void ShapeBridgeReply(benchmark::State& state) {
   json id = 4711;
   Discarded quiet;
-  for (auto _ : state) vesk::reply(id, vesk::result(vesk::answer(hostReply)));
+  for (auto _ : state) vesk::reply(id, vesk::result(vesk::replyFrom(hostReply)));
 }
 BENCHMARK(ShapeBridgeReply);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  char name[] = "connector-micro";
-  char* startArgs[] = {name, nullptr};
-  vesk::startup(1, startArgs);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
   demo::Room room(std::move(*loaded));
   demo::Server server(listener, [&room](const std::string& line) {
     // Replace, not throw, should a text ever hold invalid UTF-8: the reply must still go out.
-    return room.answer(line).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return room.respond(line).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   });
   std::cerr << "vesk-demo-host: listening on " << chosen->socket << " with " << count
             << " chats; SIGINT (Ctrl-C) or SIGTERM stops it\n";

@@ -51,7 +51,7 @@ std::optional<long long> wantedCount(const json& request) {
 
 Room::Room(std::vector<Chat> chats) : chats(std::move(chats)) {}
 
-json Room::answer(const std::string& line) {
+json Room::respond(const std::string& line) {
   json request = json::parse(line, nullptr, false);
   if (!request.is_object())
     return refused(

@@ -26,7 +26,7 @@ class Room {
 
   // Answers one request line: {"ok":true,"text":…} when done, {"ok":false,"error":…} when refused.
   // The reply is always one object that serialises to one line; nothing thrown.
-  nlohmann::json answer(const std::string& line);
+  nlohmann::json respond(const std::string& line);
 
   // The messages of chat `id` as they are now (empty for an unknown id), for tests.
   std::deque<Message> messages(const std::string& id);

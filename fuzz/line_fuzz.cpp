@@ -3,6 +3,7 @@
 // not-open reply; the input ends only once every call it started has answered.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,10 +11,10 @@
 #include <nlohmann/json.hpp>
 
 #include "capture.h"
-#include "front/catalogue.h"
 #include "front/loop.h"
+#include "front/reader.h"
 #include "front/startup.h"
-#include "front/text.h"
+#include "front/workers.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ void checkEnvelope(const json& request, const json& answer) {
 
 void check(std::string line, const fuzzing::Written& written) {
   if (!written.err.empty()) fuzzing::fail("wrote to standard error", written.err);
-  json request = vesk::parse(line, vesk::Utf8::repaired);
+  json request = vesk::parseLine(line);
   bool answerable = request.is_object() && request.contains("id");
   std::vector<std::string> out = lines(written.out);
   if (out.size() != (answerable ? 1u : 0u)) fuzzing::fail("wrong number of answers", written.out);
@@ -89,17 +90,18 @@ void check(std::string line, const fuzzing::Written& written) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  vesk::chat = "fuzz";
-  vesk::socketPath = "/nonexistent/vesk-fuzz/bridge.sock";
-  vesk::tools = vesk::catalogue();
+  // Started as a host would start the connector, with a socket where nobody listens.
+  ::setenv("VESK_BRIDGE_SOCKET", "/nonexistent/vesk-fuzz/bridge.sock", 1);
+  char program[] = "vesk-connector", flag[] = "--chat", chat[] = "fuzz";
+  char* arguments[] = {program, flag, chat, nullptr};
+  vesk::startup(3, arguments);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string line(reinterpret_cast<const char*>(data), size);
-  std::string served = line;  // handle() may mend its line in place
   fuzzing::divert();
-  vesk::handle(served);
+  vesk::handle(line);
   // Every tool call of this input has answered once this returns, and its worker has freed all
   // the call held, so libFuzzer's count of this input's allocations and frees is complete. The
   // worker itself stays for the next input's calls.

@@ -15,7 +15,7 @@
 
 #include "capture.h"
 #include "front/lines.h"
-#include "front/text.h"
+#include "front/reader.h"
 
 namespace {
 

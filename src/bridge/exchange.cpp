@@ -13,8 +13,7 @@
 
 #include "bridge/platform.h"
 #include "front/memory.h"
-#include "front/startup.h"
-#include "front/text.h"
+#include "front/reader.h"
 
 namespace vesk {
 
@@ -114,7 +113,7 @@ nlohmann::json talk(int fd, const nlohmann::json& request) {
   if (!transmit(fd, frame)) return unreachable();
   std::string received = receive(fd);
   bool large = received.size() >= largeBlock;
-  json reply = answer(std::move(received));
+  json reply = replyFrom(received);
   // A long reply leaves free memory in this thread's heap; the system gets it back now.
   if (large) releaseMemory();
   return reply;
@@ -131,14 +130,14 @@ nlohmann::json silent() {
   return {{"ok", false}, {"error", "Vesk didn\u2019t answer in time."}};
 }
 
-nlohmann::json answer(std::string received) {
-  nlohmann::json reply = parse(received);
+nlohmann::json replyFrom(std::string_view received) {
+  nlohmann::json reply = parseReply(received);
   return reply.is_object() ? reply : silent();
 }
 
-nlohmann::json ask(const nlohmann::json& request) {
+nlohmann::json ask(const nlohmann::json& request, const std::string& path) {
   sockaddr_un address;
-  if (!locate(socketPath, address)) return unreachable();
+  if (!locate(path, address)) return unreachable();
   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0) return unreachable();
   // Before connecting: on Linux the send time-out also bounds a connect that waits on a host

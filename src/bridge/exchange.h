@@ -3,19 +3,20 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
 namespace vesk {
 
-// Sends `request` to the host at `socketPath` and returns the host's reply, a JSON object, as it
-// came. When the host cannot be reached it returns the not-open reply; when it gives no readable
-// object, the no-answer reply. Blocks for the whole exchange; never throws.
-nlohmann::json ask(const nlohmann::json& request);
+// Sends `request` to the host listening at `path` and returns the host's reply, a JSON object, as
+// it came. When the host cannot be reached it returns the not-open reply; when it gives no
+// readable object, the no-answer reply. Blocks for the whole exchange; never throws.
+nlohmann::json ask(const nlohmann::json& request, const std::string& path);
 
 // The host's reply in the bytes `received`: the object they hold, or the no-answer reply when they
-// are not exactly one JSON object. Takes the bytes, since reading them may mend them in place.
-nlohmann::json answer(std::string received);
+// are not exactly one JSON object.
+nlohmann::json replyFrom(std::string_view received);
 
 // The two replies ask() makes up itself, shaped like a refusal from the host.
 nlohmann::json unreachable();  // the not-open reply

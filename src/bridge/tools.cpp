@@ -5,8 +5,9 @@
 
 #include "bridge/exchange.h"
 #include "front/output.h"
+#include "front/reader.h"
 #include "front/startup.h"
-#include "front/text.h"
+#include "front/workers.h"
 
 namespace vesk {
 
@@ -17,10 +18,10 @@ using nlohmann::json;
 // `last_n` when it is a whole number within signed 64 bits, else 6. The reader has already made
 // an integer of every number written as a whole one in that range (3.0 as 3), so a number still a
 // double here is none: a fraction, or beyond the range although its double may round into it.
-std::int64_t lastN(const json& arguments) {
+std::int64_t lastN(const json& given) {
   constexpr std::int64_t unset = 6;
-  auto found = arguments.find("last_n");
-  if (found == arguments.end()) return unset;
+  auto found = given.find("last_n");
+  if (found == given.end()) return unset;
   if (found->is_number_unsigned()) {
     auto value = found->get<std::uint64_t>();
     return value <= INT64_MAX ? static_cast<std::int64_t>(value) : unset;
@@ -30,32 +31,32 @@ std::int64_t lastN(const json& arguments) {
 
 }  // namespace
 
-std::optional<json> request(const std::string& name, const json& arguments) {
-  json bridge = {{"from", chat}};
+std::optional<json> request(const std::string& name, const json& given, const std::string& from) {
+  json bridge = {{"from", from}};
   if (name == "vesk_list_chats") {
     bridge["op"] = "list";
   } else if (name == "vesk_send_to_chat") {
     bridge["op"] = "send";
-    bridge["chat"] = stringMember(arguments, "chat");
-    bridge["message"] = stringMember(arguments, "message");
+    bridge["chat"] = stringMember(given, "chat");
+    bridge["message"] = stringMember(given, "message");
   } else if (name == "vesk_read_chat") {
     bridge["op"] = "read";
-    bridge["chat"] = stringMember(arguments, "chat");
-    bridge["last_n"] = lastN(arguments);
+    bridge["chat"] = stringMember(given, "chat");
+    bridge["last_n"] = lastN(given);
   } else {
     return std::nullopt;
   }
   return bridge;
 }
 
-json result(json reply) {
-  auto ok = reply.find("ok");
-  bool done = ok != reply.end() && ok->is_boolean() && ok->get<bool>();
+json result(json said) {
+  auto ok = said.find("ok");
+  bool done = ok != said.end() && ok->is_boolean() && ok->get<bool>();
   // On success only `text` is read, on failure only `error`; a string is shown as it is, even
   // empty, and anything else gives a fixed text.
-  auto said = reply.find(done ? "text" : "error");
-  std::string shown = said != reply.end() && said->is_string()
-                          ? std::move(said->get_ref<std::string&>())
+  auto text = said.find(done ? "text" : "error");
+  std::string shown = text != said.end() && text->is_string()
+                          ? std::move(text->get_ref<std::string&>())
                       : done ? "Done."
                              : "Vesk said no.";
   json item = {{"type", "text"}, {"text", std::move(shown)}};
@@ -64,10 +65,9 @@ json result(json reply) {
 
 void call(const json& id, const json& params) {
   std::string name = stringMember(params, "name");
-  const json& toolArguments = objectMember(params, "arguments");
-  std::optional<json> bridge = request(name, toolArguments);
+  std::optional<json> bridge = request(name, objectMember(params, "arguments"), chat);
   if (!bridge) return failure(id, -32602, "Unknown tool: " + name);
-  reply(id, result(ask(*bridge)));
+  reply(id, result(ask(*bridge, socketPath)));
 }
 
 void handover(const json& id, const json& params) {

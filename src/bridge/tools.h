@@ -17,12 +17,14 @@ void handover(const nlohmann::json& id, const nlohmann::json& params);
 // tool, otherwise the tool result made of the host's reply.
 void call(const nlohmann::json& id, const nlohmann::json& params);
 
-// The bridge request for tool `name` with `arguments`, from this chat; nothing for a name that is
-// no tool. Missing or mistyped arguments become their defaults rather than a refusal.
-std::optional<nlohmann::json> request(const std::string& name, const nlohmann::json& arguments);
+// The bridge request for tool `name` with `given` as its arguments, from the chat `from`; nothing
+// for a name that is no tool. Missing or mistyped arguments become their defaults rather than a
+// refusal.
+std::optional<nlohmann::json> request(const std::string& name, const nlohmann::json& given,
+                                      const std::string& from);
 
-// The tool result shown to the agent for the host's `reply`, whose text it takes rather than
+// The tool result shown to the agent for the host's reply `said`, whose text it takes rather than
 // copies.
-nlohmann::json result(nlohmann::json reply);
+nlohmann::json result(nlohmann::json said);
 
 }  // namespace vesk

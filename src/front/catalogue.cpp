@@ -1,7 +1,6 @@
 #include "front/catalogue.h"
 
 #include "front/output.h"
-#include "front/startup.h"
 
 namespace vesk {
 
@@ -48,9 +47,7 @@ constexpr const char* literal = R"json([
 
 }  // namespace
 
-nlohmann::json catalogue() {
-  return nlohmann::json::parse(literal);
-}
+const nlohmann::json tools = nlohmann::json::parse(literal);
 
 const std::string& listing() {
   // Serialising the whole catalogue for every request would cost more than the rest of the answer;

@@ -1,5 +1,5 @@
-// The tool catalogue offered to the agent, and the "tools/list" entry that returns it. Both are
-// safe from any thread once start-up has set `tools`.
+// The tool catalogue offered to the agent, and the "tools/list" entry that returns it. Safe from
+// any thread.
 #pragma once
 
 #include <string>
@@ -8,11 +8,12 @@
 
 namespace vesk {
 
-// The three tool descriptions, in the order the agent sees them. Built once, at start-up.
-nlohmann::json catalogue();
+// The three tool descriptions, in the order the agent sees them. Built once, before main() runs,
+// and never changed.
+extern const nlohmann::json tools;
 
 // The "tools/list" result, `{"tools":[...]}`, as compact JSON text: serialised from `tools` once,
-// at the first call, since the catalogue never changes after start-up.
+// at the first call.
 const std::string& listing();
 
 // Answers "tools/list" with the whole catalogue; its params (a cursor among them) are ignored,

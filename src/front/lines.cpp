@@ -30,13 +30,13 @@ ssize_t readSome(int fd, char* into, std::size_t size) {
 
 }  // namespace
 
-bool Lines::next(std::span<char>& line) {
+bool Lines::next(std::string_view& line) {
   for (;;) {
     std::size_t end = pending.find('\n', scanned);
     if (end != std::string::npos) {
       std::size_t length = end - lineStart;
       if (length > 0 && pending[end - 1] == '\r') --length;
-      line = std::span<char>(pending.data() + lineStart, length);
+      line = std::string_view(pending.data() + lineStart, length);
       lineStart = scanned = end + 1;
       return true;
     }
@@ -44,7 +44,7 @@ bool Lines::next(std::span<char>& line) {
     if (!ended && more()) continue;
     // Input is over: what is left, if anything, is a last line without LF.
     if (lineStart == pending.size()) return false;
-    line = std::span<char>(pending.data() + lineStart, pending.size() - lineStart);
+    line = std::string_view(pending.data() + lineStart, pending.size() - lineStart);
     lineStart = scanned = pending.size();
     return true;
   }

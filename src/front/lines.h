@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cstddef>
-#include <span>
 #include <string>
+#include <string_view>
 
 namespace vesk {
 
@@ -14,12 +14,12 @@ namespace vesk {
 // the end.
 class Lines {
  public:
-  explicit Lines(int fd) : fd(fd) {}
+  explicit Lines(int input) : fd(input) {}
 
-  // Points `line` at the next line, in the reader's own buffer, where the caller may change it in
-  // place until the next call; false once the input is exhausted or can no longer be read. A line
-  // too long for the memory there is skipped whole, never returned in part.
-  bool next(std::span<char>& line);
+  // Points `line` at the next line, in the reader's own buffer, valid until the next call; false
+  // once the input is exhausted or can no longer be read. A line too long for the memory there is
+  // skipped whole, never returned in part.
+  bool next(std::string_view& line);
 
  private:
   bool more();     // reads another chunk; false at end of input or on an error

@@ -12,8 +12,8 @@
 #include "front/catalogue.h"
 #include "front/lines.h"
 #include "front/output.h"
-#include "front/startup.h"
-#include "front/text.h"
+#include "front/reader.h"
+#include "front/workers.h"
 
 namespace vesk {
 
@@ -63,8 +63,8 @@ void dispatch(const json& message) {
 
 }  // namespace
 
-void handle(std::span<char> line) {
-  json message = parse(line, Utf8::repaired);
+void handle(std::string_view line) {
+  json message = parseLine(line);
   Dismantling unmade(message);
   if (!message.is_object()) return;  // not one JSON object (a discarded value is not an object)
   try {
@@ -76,7 +76,7 @@ void handle(std::span<char> line) {
 
 void loop() {
   Lines input(STDIN_FILENO);
-  std::span<char> line;
+  std::string_view line;
   while (input.next(line)) handle(line);
   // Every call read so far entered `running` before it was handed over, so none is missed here.
   running.wait();

@@ -2,15 +2,15 @@
 // input waits for the tool calls in flight. Main thread only.
 #pragma once
 
-#include <span>
+#include <string_view>
 
 namespace vesk {
 
 // Serves standard input until it ends, then returns once every tool call has answered.
 void loop();
 
-// Serves one line of input, as it came (parse() may mend it in place). A line that is not one JSON
-// object, or a message without an `id`, is dropped without an answer.
-void handle(std::span<char> line);
+// Serves one line of input, as it came. A line that is not one JSON object, or a message without an
+// `id`, is dropped without an answer.
+void handle(std::string_view line);
 
 }  // namespace vesk

@@ -8,11 +8,13 @@
 #include <optional>
 #include <string_view>
 
-#include "front/startup.h"
-
 namespace vesk {
 
 namespace {
+
+// Guards standard output, so that lines written at once from several threads never interleave. It
+// is held for the write alone.
+std::mutex writeLock;
 
 // Writes all of `text` to standard output; gives up once the descriptor fails for good. A client
 // may hand over a non-blocking pipe: when it is full, this waits for the client to read, since a

@@ -5,23 +5,15 @@
 
 #include <cstdlib>
 
-#include "front/catalogue.h"
-#include "front/memory.h"
-#include "front/text.h"
+#include "front/reader.h"
 
 namespace vesk {
 
 std::vector<std::string> arguments;
 std::string chat;
 std::string socketPath;
-nlohmann::json tools;
-std::mutex writeLock;
-// Never destroyed: idle workers may still be waiting on it while the process exits.
-Queue& calls = *new Queue;
-Group running;
 
 void startup(int argc, char** argv) {
-  tuneMemory();
   // Arguments become text: a chat id with broken UTF-8 must still go out in a valid request.
   arguments.assign(argv, argv + argc);
   for (std::string& argument : arguments) argument = repair(argument);
@@ -29,7 +21,6 @@ void startup(int argc, char** argv) {
   // The path stays bytes: it names a file and never appears in JSON. Set but empty still counts.
   const char* variable = std::getenv("VESK_BRIDGE_SOCKET");
   socketPath = variable != nullptr ? std::string(variable) : fallback(home());
-  tools = catalogue();
 }
 
 std::optional<std::string> option(std::string_view flag) {

@@ -2,6 +2,10 @@
 
 namespace vesk::utf8 {
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence that `s` begins with, or, negated, the length of the
+// ill-formed prefix that one U+FFFD replaces (its maximal ill-formed subpart). `s` is not empty.
 int measure(std::string_view s) {
   auto first = static_cast<unsigned char>(s[0]);
   if (first < 0x80) return 1;
@@ -31,6 +35,8 @@ int measure(std::string_view s) {
   }
   return follow + 1;
 }
+
+}  // namespace
 
 bool wellFormed(std::string_view s) {
   while (!s.empty()) {

@@ -1,5 +1,6 @@
-// UTF-8 as the connector reads it: telling well-formed text from ill-formed, and a view of bytes
-// that reads each ill-formed subpart as U+FFFD without copying them. Pure; safe from any thread.
+// UTF-8 as the reader takes it, for reader.cpp alone: telling well-formed text from ill-formed, and
+// a view of bytes that reads each ill-formed subpart as U+FFFD without copying them. Pure; safe
+// from any thread.
 #pragma once
 
 #include <cstddef>
@@ -9,10 +10,6 @@
 namespace vesk::utf8 {
 
 inline constexpr std::string_view replacement = "\xEF\xBF\xBD";  // U+FFFD
-
-// The length of the well-formed UTF-8 sequence that `s` begins with, or, negated, the length of the
-// ill-formed prefix that one U+FFFD replaces (its maximal ill-formed subpart). `s` is not empty.
-int measure(std::string_view s);
 
 // Whether every sequence in `s` is well formed.
 bool wellFormed(std::string_view s);
@@ -27,7 +24,7 @@ class Repaired {
   using pointer = const char*;
   using reference = char;
 
-  Repaired(const char* at, const char* end) : at(at), end(end) { look(); }
+  Repaired(const char* from, const char* to) : at(from), end(to) { look(); }
 
   char operator*() const { return bad > 0 ? replacement[phase] : *at; }
   Repaired& operator++();

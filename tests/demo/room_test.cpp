@@ -64,7 +64,7 @@ TEST(Room, RefusesWhatItCannotDo) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line.substr(0, 100));
     demo::Room room = sampleRoom();
-    EXPECT_EQ(room.answer(c.line), refusal(c.error));
+    EXPECT_EQ(room.respond(c.line), refusal(c.error));
     EXPECT_EQ(room.messages("api").size(), 2u);  // a refused send leaves no trace
   }
 }
@@ -83,7 +83,7 @@ TEST(Room, ListsEveryChatAndMarksTheAskingOne) {
       expected.replace(expected.find(mark), mark.size(), id == from ? " (you)" : "");
     }
     demo::Room room = sampleRoom();
-    EXPECT_EQ(room.answer(json{{"op", "list"}, {"from", from}}.dump()),
+    EXPECT_EQ(room.respond(json{{"op", "list"}, {"from", from}}.dump()),
               json({{"ok", true}, {"text", expected}}));
   }
 }
@@ -91,14 +91,14 @@ TEST(Room, ListsEveryChatAndMarksTheAskingOne) {
 TEST(Room, DeliversLabelledMessagesAndReadsTheNewestOldestFirst) {
   demo::Room room = sampleRoom();
   EXPECT_EQ(
-      room.answer(sendLine("web", "docs", "first")),
+      room.respond(sendLine("web", "docs", "first")),
       json({{"ok", true},
             {"text",
              "Sent to \"Shop docs\" (docs), labelled with this chat's name, \"Shop front end\". "
              "It starts that chat's next turn."}}));
-  EXPECT_EQ(room.answer(sendLine("web", "api", std::string(65536, 'y')))["ok"],
+  EXPECT_EQ(room.respond(sendLine("web", "api", std::string(65536, 'y')))["ok"],
             true);  // 64 KB exactly
-  EXPECT_EQ(room.answer(sendLine("api", "docs", "second\nline"))["ok"], true);
+  EXPECT_EQ(room.respond(sendLine("api", "docs", "second\nline"))["ok"], true);
   struct Case {
     json lastN;
     std::string text;
@@ -115,9 +115,9 @@ TEST(Room, DeliversLabelledMessagesAndReadsTheNewestOldestFirst) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lastN.dump());
-    EXPECT_EQ(room.answer(readLine("docs", c.lastN)), json({{"ok", true}, {"text", c.text}}));
+    EXPECT_EQ(room.respond(readLine("docs", c.lastN)), json({{"ok", true}, {"text", c.text}}));
   }
-  EXPECT_EQ(room.answer(R"({"op":"read","chat":"review"})"),  // no last_n: 6, and nothing there yet
+  EXPECT_EQ(room.respond(R"({"op":"read","chat":"review"})"),  // no last_n: 6, and nothing there yet
             json({{"ok", true}, {"text", "No messages in \"Code review\" (review) yet."}}));
 }
 
@@ -135,19 +135,19 @@ TEST(Room, PassesAConversationOnAtMostThreeTimesInARow) {
     demo::Room room = sampleRoom();
     for (const auto& [from, to] : c.hops) {
       SCOPED_TRACE(from + " to " + to);
-      EXPECT_EQ(room.answer(sendLine(from, to, "over to you"))["ok"], true);
+      EXPECT_EQ(room.respond(sendLine(from, to, "over to you"))["ok"], true);
     }
-    EXPECT_EQ(room.answer(sendLine(c.fourth.first, c.fourth.second, "and back")), tooFar);
+    EXPECT_EQ(room.respond(sendLine(c.fourth.first, c.fourth.second, "and back")), tooFar);
   }
   // A chat that no conversation has reached starts a new one each time it sends.
   demo::Room room = sampleRoom();
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(room.answer(sendLine("web", "docs", "again"))["ok"], true);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(room.respond(sendLine("web", "docs", "again"))["ok"], true);
 }
 
 TEST(Room, KeepsOnlyTheNewestMessagesOfAChat) {
   demo::Room room = sampleRoom();
   for (std::size_t i = 0; i < demo::kept + 5; ++i)
-    room.answer(sendLine("web", "review", std::to_string(i)));
+    room.respond(sendLine("web", "review", std::to_string(i)));
   std::deque<demo::Message> kept = room.messages("review");
   ASSERT_EQ(kept.size(), demo::kept);
   EXPECT_EQ(kept.front().text, "5");

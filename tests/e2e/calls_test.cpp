@@ -103,7 +103,7 @@ TEST(Calls, TheHostsReplyBecomesTheToolResult) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
     connector.line(callLine("r", "vesk_read_chat"));  // the next connection, so the next reply
-    EXPECT_EQ(connector.answer(), c.expected);
+    EXPECT_EQ(connector.response(), c.expected);
   }
   finished(connector);
 }
@@ -138,10 +138,10 @@ TEST(Calls, ASlowHostDelaysOnlyItsOwnCall) {
   host.await(1);
   connector.line(pingLine("ping"));
   connector.line(R"({"id":"list","method":"tools/list"})");
-  EXPECT_EQ(connector.answer()["id"], "ping");
-  EXPECT_EQ(connector.answer()["id"], "list");
+  EXPECT_EQ(connector.response()["id"], "ping");
+  EXPECT_EQ(connector.response()["id"], "list");
   release.open();
-  EXPECT_EQ(connector.answer(), toolResult("slow", "late", false));
+  EXPECT_EQ(connector.response(), toolResult("slow", "late", false));
   finished(connector);
 }
 

@@ -67,7 +67,7 @@ TEST(Field, AToolCallGoesOnAcrossAStopAndContinue) {
     ASSERT_TRUE(awaitTask(connector.process(), rows[i].waitsIn));
     stopAndContinue(connector.process());
     resumed[i].open();
-    EXPECT_EQ(connector.answer(), toolResult(i, std::string("answer ") + rows[i].name, false));
+    EXPECT_EQ(connector.response(), toolResult(i, std::string("answer ") + rows[i].name, false));
   }
   finished(connector);
 }
@@ -87,7 +87,7 @@ TEST(Field, AConnectGoesOnAcrossAStopAndContinue) {
   int served = listener.incoming();
   EXPECT_NE(line(served), "");
   say(served, okReply("3 chats"));
-  EXPECT_EQ(connector.answer(), toolResult(1, "3 chats", false));
+  EXPECT_EQ(connector.response(), toolResult(1, "3 chats", false));
   finished(connector);
   for (int fd : {served, filler}) ::close(fd);
 }
@@ -130,7 +130,7 @@ TEST(Field, ALoneSurrogateIsSentAsAReplacementCharacter) {
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
   connector.line(R"({"id":1,"method":"tools/call","params":{"name":"vesk_send_to_chat",)"
                  R"("arguments":{"chat":"api","message":"cut emoji \ud83d"}}})");
-  EXPECT_EQ(connector.answer(), toolResult(1, "sent", false));
+  EXPECT_EQ(connector.response(), toolResult(1, "sent", false));
   EXPECT_EQ(json::parse(host.requests().at(0))["message"], "cut emoji \xEF\xBF\xBD");
   finished(connector);
 }
@@ -156,17 +156,17 @@ TEST(Field, AHugeLineCostsAboutThreeTimesItsSizeAndGivesItBack) {
     SCOPED_TRACE(row.name);
     Connector connector;
     connector.line(pingLine("idle"));
-    ASSERT_EQ(connector.answer(), pong("idle"));
+    ASSERT_EQ(connector.response(), pong("idle"));
     long idle = statusKb(connector.process(), "VmRSS");
     std::thread writer([&] {
       connector.line(R"({"id":"huge","method":"ping","params":{"pad":")" + row.padding + "\"}}");
       connector.line(pingLine("after"));
     });
-    EXPECT_EQ(connector.answer(), pong("huge"));
-    EXPECT_EQ(connector.answer(), pong("after"));
+    EXPECT_EQ(connector.response(), pong("huge"));
+    EXPECT_EQ(connector.response(), pong("after"));
     writer.join();
     connector.line(pingLine("read anew"));  // once answered, the reader has read past the long line
-    EXPECT_EQ(connector.answer(), pong("read anew"));
+    EXPECT_EQ(connector.response(), pong("read anew"));
     long peak = statusKb(connector.process(), "VmHWM") - idle,
          left = statusKb(connector.process(), "VmRSS") - idle;
     EXPECT_LT(peak, 4.5 * size / 1024) << "peak " << peak << " kB above idle";
@@ -193,9 +193,9 @@ TEST(Field, ALineThatCannotBeHeldIsLostAlone) {
                    std::string(256 << 20, 'x') + "\"}}");
     connector.line(pingLine("after"));
   });
-  EXPECT_EQ(connector.answer(), pong("after"));
+  EXPECT_EQ(connector.response(), pong("after"));
   writer.join();
   release.open();
-  EXPECT_EQ(connector.answer(), toolResult("flight", "in flight", false));
+  EXPECT_EQ(connector.response(), toolResult("flight", "in flight", false));
   finished(connector);
 }

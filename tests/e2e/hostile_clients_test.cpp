@@ -237,7 +237,7 @@ TEST(HostileClient, InputMayEndAtAnyPointOfACall) {
     Host host(Host::replying("{\"ok\":true}\n"));
     Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
     connector.line(call);
-    EXPECT_EQ(connector.answer(), done);
+    EXPECT_EQ(connector.response(), done);
     connector.send(call.substr(0, call.size() / 2));  // a last line cut short is no request
     EXPECT_EQ(finished(connector), "");
     EXPECT_EQ(host.connections(), 1);

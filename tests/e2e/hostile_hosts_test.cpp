@@ -41,7 +41,7 @@ void consumed(int fd) {
 // The connector still answers a ping, and the ping's answer is the next line it writes.
 void expectServing(Connector& connector, const std::string& id) {
   connector.line(pingLine(id));
-  EXPECT_EQ(connector.answer(), pong(id));
+  EXPECT_EQ(connector.response(), pong(id));
 }
 
 // The connector's next line, which must be one whole JSON text without a raw control byte.

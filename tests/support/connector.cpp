@@ -71,7 +71,7 @@ std::optional<std::string> Connector::next() {
   return text;
 }
 
-nlohmann::json Connector::answer() {
+nlohmann::json Connector::response() {
   return nlohmann::json::parse(next().value_or("null"));
 }
 
@@ -136,7 +136,7 @@ std::string finished(Connector& connector) {
 long idleSize() {
   Connector probe;
   probe.line(pingLine(0));
-  if (probe.answer() != pong(0)) return -1;
+  if (probe.response() != pong(0)) return -1;
   long size = statusKb(probe.process(), "VmSize");
   EXPECT_EQ(finished(probe), "");
   return size;

@@ -81,7 +81,7 @@ void Switchboard::serve() {
       Connection& c = connections[i];
       bool keep = true;
       if (!c.complete && watch[i + 2].revents != 0) keep = receive(c);
-      if (keep && c.complete && !c.ready && releasing) answer(c);
+      if (keep && c.complete && !c.ready && releasing) reply(c);
       if (keep && c.ready) keep = transmit(c);
       if (keep) {
         kept.push_back(std::move(c));
@@ -122,7 +122,7 @@ bool Switchboard::receive(Connection& c) {
   }
 }
 
-void Switchboard::answer(Connection& c) {
+void Switchboard::reply(Connection& c) {
   c.out = respond(c.in);
   c.ready = true;
 }

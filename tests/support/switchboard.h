@@ -40,7 +40,7 @@ class Switchboard {
   bool admit();                  // accepts one connection; false when the listener is gone
   bool receive(Connection& c);   // false once the connection should be dropped
   bool transmit(Connection& c);  // false once the reply is sent or the peer is gone
-  void answer(Connection& c);
+  void reply(Connection& c);
   bool stopping();
 
   Respond respond;

@@ -68,11 +68,11 @@ TEST(Catalogue, IsExactlyTheThreeToolsInOrder) {
        {"annotations",
         {{"title", "Read a Vesk chat"}, {"readOnlyHint", true}, {"openWorldHint", false}}}},
   });
-  EXPECT_EQ(vesk::catalogue(), expected);
+  EXPECT_EQ(vesk::tools, expected);
 }
 
 TEST(Catalogue, TextsAndNumbersKeepTheirExactForm) {
-  json tools = vesk::catalogue();
+  const json& tools = vesk::tools;
   EXPECT_EQ(tools[0]["description"].get<std::string>().size(), 212u);
   EXPECT_EQ(tools[1]["description"].get<std::string>().size(), 495u);
   EXPECT_EQ(tools[2]["description"].get<std::string>().size(), 104u);
@@ -87,7 +87,6 @@ TEST(Catalogue, TextsAndNumbersKeepTheirExactForm) {
 }
 
 TEST(Catalogue, ListingIsTheWholeCatalogueAsOneResult) {
-  vesk::tools = vesk::catalogue();
-  EXPECT_EQ(json::parse(vesk::listing()), (json{{"tools", vesk::catalogue()}}));
-  EXPECT_EQ(vesk::listing(), (json{{"tools", vesk::catalogue()}}).dump());
+  EXPECT_EQ(json::parse(vesk::listing()), (json{{"tools", vesk::tools}}));
+  EXPECT_EQ(vesk::listing(), (json{{"tools", vesk::tools}}).dump());
 }

@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "front/startup.h"
 #include "support/host.h"
 
 using nlohmann::json;
@@ -24,24 +23,23 @@ namespace {
 const json request = {{"op", "list"}, {"from", "me"}};
 
 json askAt(const std::string& path, const json& what = request) {
-  vesk::socketPath = path;
-  return vesk::ask(what);
+  return vesk::ask(what, path);
 }
 
 }  // namespace
 
 TEST(Answer, OnlyExactlyOneJsonObjectCounts) {
-  EXPECT_EQ(vesk::answer("{\"ok\":true,\"x\":[1]}\n"), json::parse(R"({"ok":true,"x":[1]})"));
-  EXPECT_EQ(vesk::answer("{}"), json::object());
+  EXPECT_EQ(vesk::replyFrom("{\"ok\":true,\"x\":[1]}\n"), json::parse(R"({"ok":true,"x":[1]})"));
+  EXPECT_EQ(vesk::replyFrom("{}"), json::object());
   for (std::string bytes :
        {"", "\n", "[]\n", "\"ok\"\n", "true", "null", "{\"ok\":true}\n{\"ok\":true}\n",
         "{\"ok\":tr", "{\"text\":\"\xC3\"}"}) {
     SCOPED_TRACE(bytes);
-    EXPECT_EQ(vesk::answer(bytes), vesk::silent());
+    EXPECT_EQ(vesk::replyFrom(bytes), vesk::silent());
   }
-  EXPECT_EQ(vesk::answer("{\"text\":\"\\udc00\"}"), json({{"text", "\xEF\xBF\xBD"}}));
+  EXPECT_EQ(vesk::replyFrom("{\"text\":\"\\udc00\"}"), json({{"text", "\xEF\xBF\xBD"}}));
   // The reader would stop at a raw NUL and take the object before it for the whole reply.
-  EXPECT_EQ(vesk::answer(std::string("{\"ok\":true}\0{\"ok\":false}\n", 25)), vesk::silent());
+  EXPECT_EQ(vesk::replyFrom(std::string("{\"ok\":true}\0{\"ok\":false}\n", 25)), vesk::silent());
   EXPECT_EQ(vesk::silent().dump(),
             "{\"error\":\"Vesk didn\xE2\x80\x99t answer in time.\",\"ok\":false}");
   EXPECT_EQ(vesk::unreachable()["error"].get<std::string>().size(), 69u);
@@ -170,10 +168,9 @@ TEST(Ask, ConcurrentExchangesEachGetTheirOwnReply) {
     h.await(2);  // both connections are open at once before either is answered
     say(fd, chatEcho(request));
   });
-  vesk::socketPath = host.path();
   json first, second;
-  std::thread one([&] { first = vesk::ask({{"op", "read"}, {"chat", "one"}}); });
-  std::thread two([&] { second = vesk::ask({{"op", "read"}, {"chat", "two"}}); });
+  std::thread one([&] { first = askAt(host.path(), {{"op", "read"}, {"chat", "one"}}); });
+  std::thread two([&] { second = askAt(host.path(), {{"op", "read"}, {"chat", "two"}}); });
   one.join();
   two.join();
   EXPECT_EQ(first["text"], "one");

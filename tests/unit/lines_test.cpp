@@ -23,7 +23,7 @@ std::vector<std::string> lines(const std::string& input, std::size_t piece = 1 <
   });
   vesk::Lines reader(ends[0]);
   std::vector<std::string> result;
-  std::span<char> line;
+  std::string_view line;
   while (reader.next(line)) result.emplace_back(line.data(), line.size());
   writer.join();
   ::close(ends[0]);

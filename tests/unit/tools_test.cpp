@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "front/startup.h"
-#include "front/text.h"
+#include "front/reader.h"
 
 using nlohmann::json;
 
 TEST(Request, SendsOnlyEachToolsOwnMembersWithDefaults) {
-  vesk::chat = "me";
   struct Case {
     const char* name;
     json arguments, expected;
@@ -30,9 +28,8 @@ TEST(Request, SendsOnlyEachToolsOwnMembersWithDefaults) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name + c.arguments.dump());
-    EXPECT_EQ(vesk::request(c.name, c.arguments), c.expected);
+    EXPECT_EQ(vesk::request(c.name, c.arguments, "me"), c.expected);
   }
-  vesk::chat.clear();
 }
 
 TEST(Request, LastNIsAnyWholeNumberWithinSigned64BitsElseSix) {
@@ -71,8 +68,8 @@ TEST(Request, LastNIsAnyWholeNumberWithinSigned64BitsElseSix) {
     SCOPED_TRACE(c.given);
     // Read as a request's arguments are, since the reader decides from the digits as written.
     std::string text = std::string(R"({"chat":"c","last_n":)") + c.given + "}";
-    json arguments = vesk::parse(text);
-    json sent = vesk::request("vesk_read_chat", arguments).value()["last_n"];
+    json arguments = vesk::parseLine(text);
+    json sent = vesk::request("vesk_read_chat", arguments, "").value()["last_n"];
     EXPECT_TRUE(sent.is_number_integer());
     EXPECT_EQ(sent.get<std::int64_t>(), c.sent);
   }
@@ -81,7 +78,7 @@ TEST(Request, LastNIsAnyWholeNumberWithinSigned64BitsElseSix) {
 TEST(Request, NoRequestForANameThatIsNoTool) {
   for (const char* name :
        {"", "VESK_LIST_CHATS", " vesk_list_chats", "vesk_list_chats ", "vesk_list"}) {
-    EXPECT_FALSE(vesk::request(name, json::object()).has_value()) << name;
+    EXPECT_FALSE(vesk::request(name, json::object(), "").has_value()) << name;
   }
 }
 

@@ -1,4 +1,4 @@
-#include "front/dispatch.h"
+#include "front/workers.h"
 
 #include <atomic>
 #include <chrono>
@@ -37,8 +37,10 @@ class Tally {
 
 }  // namespace
 
-TEST(Queue, AnIdleWorkerTakesTheNextItemEvenAfterOneThrew) {
-  vesk::Queue queue;
+// Pools are never destroyed, as their idle workers may outlive any scope; a test's own pool is
+// therefore static.
+TEST(Workers, AnIdleWorkerTakesTheNextItemEvenAfterOneThrew) {
+  static vesk::Workers& queue = *new vesk::Workers;
   vesk::Group group;
   std::set<std::thread::id> ran;  // written by one item at a time: each is waited for
   for (int i = 0; i < 50; ++i) {
@@ -54,11 +56,11 @@ TEST(Queue, AnIdleWorkerTakesTheNextItemEvenAfterOneThrew) {
   EXPECT_NE(*ran.begin(), std::this_thread::get_id());
 }
 
-TEST(Queue, ABurstWhileWorkersRetireLosesNothing) {
+TEST(Workers, ABurstWhileWorkersRetireLosesNothing) {
   // Workers that end after a millisecond, and bursts that come about as often: many of them
   // arrive just as a worker's wait runs out, where an item handed to a worker that is leaving
   // would be lost.
-  vesk::Queue queue(std::chrono::milliseconds(1));
+  static vesk::Workers& queue = *new vesk::Workers(std::chrono::milliseconds(1));
   vesk::Group group;
   Tally tally;
   std::minstd_rand random(12);

@@ -1,17 +1,13 @@
-#include "front/text.h"
+#include "front/builder.h"
 
 #include <algorithm>
 #include <iterator>
 #include <limits>
 #include <numeric>
 
-#include "front/utf8.h"
-
-namespace vesk {
+namespace vesk::reading {
 
 namespace {
-
-using nlohmann::json;
 
 // The exponent of a JSON number, given without its 'e'. Saturates far beyond anything that could
 // still make a 64-bit integer, so a thousand-digit exponent cannot overflow.
@@ -27,39 +23,6 @@ std::int64_t exponentOf(std::string_view written) {
 }
 
 }  // namespace
-
-std::string repair(std::string_view bytes) {
-  if (utf8::wellFormed(bytes)) return std::string(bytes);
-  const char* end = bytes.data() + bytes.size();
-  return std::string(utf8::Repaired(bytes.data(), end), utf8::Repaired(end, end));
-}
-
-void dismantle(json& value) noexcept {
-  // Depth is bounded by the reader (`deepest`), so the recursion is too.
-  if (auto* items = value.get_ptr<json::array_t*>()) {
-    while (!items->empty()) {
-      dismantle(items->back());
-      items->pop_back();
-    }
-  } else if (auto* members = value.get_ptr<json::object_t*>()) {
-    while (!members->empty()) {
-      auto last = std::prev(members->end());
-      dismantle(last->second);
-      members->erase(last);
-    }
-  }
-}
-
-std::string stringMember(const json& object, const char* key) {
-  auto found = object.find(key);
-  return found != object.end() && found->is_string() ? found->get<std::string>() : "";
-}
-
-const json& objectMember(const json& object, const char* key) {
-  static const json none = json::object();
-  auto found = object.find(key);
-  return found != object.end() && found->is_object() ? *found : none;
-}
 
 std::optional<std::int64_t> exactly(std::string_view written) {
   bool negative = !written.empty() && written.front() == '-';
@@ -93,4 +56,20 @@ std::optional<std::int64_t> exactly(std::string_view written) {
                                : -static_cast<std::int64_t>(magnitude);
 }
 
-}  // namespace vesk
+void dismantle(nlohmann::json& value) noexcept {
+  // Depth is bounded by the reader (`deepest`), so the recursion is too.
+  if (auto* items = value.get_ptr<nlohmann::json::array_t*>()) {
+    while (!items->empty()) {
+      dismantle(items->back());
+      items->pop_back();
+    }
+  } else if (auto* members = value.get_ptr<nlohmann::json::object_t*>()) {
+    while (!members->empty()) {
+      auto last = std::prev(members->end());
+      dismantle(last->second);
+      members->erase(last);
+    }
+  }
+}
+
+}  // namespace vesk::reading

@@ -1,6 +1,5 @@
-// The two concurrency facilities the connector runs on: a queue that runs each submitted item on a
-// worker thread it keeps for reuse, and a group that counts work in flight. Both are safe from any
-// thread.
+// The worker pool that runs the tool calls, and the group that counts them in flight. Both are
+// safe from any thread.
 #pragma once
 
 #include <chrono>
@@ -29,25 +28,23 @@ class Group {
   std::size_t count = 0;
 };
 
-// A concurrent work queue with no limit of its own. An item goes to a worker that is idle; when
-// every worker is busy, a new thread starts at once for it, so a slow item never holds up another.
-// A worker that has had nothing to do for `linger` ends, so an idle queue holds no thread.
+// Worker threads with no limit of their own on how many run at once. An item goes to a worker that
+// is idle; when every worker is busy, a new thread starts at once for it, so a slow item never holds
+// up another. A worker that has had nothing to do for `linger` ends, so an idle pool holds no
+// thread.
 //
-// The process-wide queue is never destroyed: idle workers may still wait on it while the process
-// exits. A queue that is destroyed (the tests' own) first lets its workers finish their items and
-// end; nothing may be submitted to it by then.
-class Queue {
+// A pool is never destroyed: its idle workers may still be waiting on it while the process exits.
+class Workers {
  public:
   static constexpr std::chrono::milliseconds usualLinger{5000};
 
-  explicit Queue(std::chrono::milliseconds linger = usualLinger) : linger(linger) {}
-  ~Queue();
-  Queue(const Queue&) = delete;
-  Queue& operator=(const Queue&) = delete;
+  explicit Workers(std::chrono::milliseconds idleFor = usualLinger) : linger(idleFor) {}
+  Workers(const Workers&) = delete;
+  Workers& operator=(const Workers&) = delete;
 
   // Enters `group` here, on the caller's thread, then hands `work` (a callable) over and returns.
   // The worker runs it, destroys it with everything it holds, and only then leaves `group`. When no
-  // thread can be started, or the queue's own memory for the item cannot be had, it runs here
+  // thread can be started, or the pool's own memory for the item cannot be had, it runs here
   // instead, the same way, so that no item is ever lost. `work` answers for itself: an exception
   // that leaves it is swallowed at the worker's edge rather than ending the process.
   template <class Work>
@@ -58,43 +55,39 @@ class Queue {
   struct Item {
     virtual ~Item() = default;
     virtual void run() = 0;
-    Queue* queue = nullptr;
+    Workers* pool = nullptr;
     Group* group = nullptr;
     Item* next = nullptr;
   };
 
   template <class Work>
   struct Task final : Item {
-    explicit Task(Work&& work) : work(std::move(work)) {}
+    explicit Task(Work&& given) : work(std::move(given)) {}
     void run() override { work(); }
     Work work;
   };
 
   static void attempt(Item& item) noexcept;       // runs the item; the one catch-all
   static void* threadEntry(void* item) noexcept;  // a worker thread's entry point
-  // Runs and frees the item, then leaves its group. A worker passes its unlocked `worker` lock,
-  // and gets it back locked, with itself counted idle.
-  void finish(Item* item, std::unique_lock<std::mutex>* worker) noexcept;
-  void post(Item* item) noexcept;   // to an idle worker, a new thread, or here
-  bool spawn(Item* item) noexcept;  // false when no thread could be started
-  void serve(Item* item) noexcept;  // a worker's whole life, from its first item on
-  // Waits, counted idle and holding the lock, for the next item; returns it with the lock
-  // released, or nothing, still holding it, once the worker is to end.
-  Item* next(std::unique_lock<std::mutex>& hold) noexcept;
+  static void finish(Item* item) noexcept;        // runs and frees the item, on no worker
+  void post(Item* item) noexcept;                 // to an idle worker, a new thread, or here
+  void serve(Item* item) noexcept;                // a worker's whole life, from its first item on
 
   const std::chrono::milliseconds linger;
   std::mutex lock;                // guards everything below
-  std::condition_variable ready;  // an item is waiting, or the queue is closing
+  std::condition_variable ready;  // an item is waiting
   Item* first = nullptr;          // items waiting for the idle workers, oldest first
   Item* last = nullptr;
   std::size_t idle = 0;     // workers waiting for an item, less the items already waiting for them
   std::size_t workers = 0;  // worker threads alive
-  bool closing = false;
-  std::condition_variable gone;  // the last worker has ended (for the destructor)
 };
 
+// The pool of the tool calls, and the calls in flight, which the exit waits for.
+extern Workers& calls;
+extern Group running;
+
 template <class Work>
-void Queue::submit(Group& group, Work work) {
+void Workers::submit(Group& group, Work work) {
   static_assert(std::is_nothrow_move_constructible_v<Work>, "handing work over must not throw");
   group.enter();
   // Only the allocation can fail, and then the item runs here. It is made before the work is
@@ -102,7 +95,7 @@ void Queue::submit(Group& group, Work work) {
   void* room = ::operator new(sizeof(Task<Work>), std::nothrow);
   if (room != nullptr) {
     auto* task = new (room) Task<Work>(std::move(work));
-    task->queue = this;
+    task->pool = this;
     task->group = &group;
     return post(task);
   }
