@@ -90,7 +90,7 @@ void SerialiseResponse(benchmark::State& state) {
   json id = 4711;
   json result = vesk::result(json::parse(hostReply));
   Discarded quiet;
-  for (auto _ : state) vesk::reply(id, result);
+  for (auto _ : state) vesk::reply(id, result, vesk::Era::legacy);
 }
 BENCHMARK(SerialiseResponse);
 
@@ -99,7 +99,7 @@ BENCHMARK(SerialiseResponse);
 void ToolsListAnswer(benchmark::State& state) {
   json id = 4711;
   Discarded quiet;
-  for (auto _ : state) vesk::list(id, json::object());
+  for (auto _ : state) vesk::list(id, json::object(), vesk::Era::legacy);
 }
 BENCHMARK(ToolsListAnswer);
 
@@ -130,7 +130,7 @@ BENCHMARK(BridgeRequestFrame);
 void ShapeBridgeReply(benchmark::State& state) {
   json id = 4711;
   Discarded quiet;
-  for (auto _ : state) vesk::reply(id, vesk::result(vesk::replyFrom(hostReply)));
+  for (auto _ : state) vesk::reply(id, vesk::result(vesk::replyFrom(hostReply)), vesk::Era::legacy);
 }
 BENCHMARK(ShapeBridgeReply);
 

@@ -40,22 +40,38 @@ bool isTool(const json& name) {
   return name == "vesk_list_chats" || name == "vesk_send_to_chat" || name == "vesk_read_chat";
 }
 
-// What a tool call must come back with: the not-open tool result, or the unknown-tool error.
+// Whether `request` claims the modern era, as the connector decides it.
+bool isModern(const json& request) {
+  auto params = request.find("params");
+  if (params == request.end() || !params->is_object()) return false;
+  auto meta = params->find("_meta");
+  return meta != params->end() && meta->is_object() &&
+         meta->contains("io.modelcontextprotocol/protocolVersion");
+}
+
+// What a tool call must come back with: the not-open tool result, shaped for its era; or an error:
+// an unknown tool or a modern envelope the connector refuses (-32602), an unsupported version
+// (-32022), or, for a modern request, nothing else.
 void checkCall(const json& request, const json& answer) {
+  if (answer.contains("error")) {
+    int code = answer["error"].value("code", 0);
+    if (code != -32602 && code != -32022) fuzzing::fail("tool call with another error", answer.dump());
+    return;
+  }
   auto params = request.find("params");
   json name =
       params != request.end() && params->is_object() ? params->value("name", json()) : json();
-  if (isTool(name)) {
-    json expected = {{"content", {{{"type", "text"}, {"text", notOpen}}}}, {"isError", true}};
-    if (answer.value("result", json()) != expected)
-      fuzzing::fail("tool call without the not-open result", answer.dump());
-  } else if (answer.value("error", json::object()).value("code", 0) != -32602) {
-    fuzzing::fail("unknown tool without error -32602", answer.dump());
+  json expected = {{"content", {{{"type", "text"}, {"text", notOpen}}}}, {"isError", true}};
+  if (isModern(request)) {
+    expected["resultType"] = "complete";
+    expected["_meta"] = {{"io.modelcontextprotocol/serverInfo", {{"name", "vesk"}, {"version", "1.0"}}}};
   }
+  if (!isTool(name) || answer.value("result", json()) != expected)
+    fuzzing::fail("tool call without the not-open result", answer.dump());
 }
 
 // One response envelope: exactly jsonrpc, the request's id as written, and a result object or an
-// error object of exactly code and message.
+// error object of exactly code and message, and data for an unsupported version alone.
 void checkEnvelope(const json& request, const json& answer) {
   if (!answer.is_object() || answer.size() != 3 || answer.value("jsonrpc", "") != "2.0") {
     fuzzing::fail("not a JSON-RPC response", answer.dump());
@@ -69,7 +85,8 @@ void checkEnvelope(const json& request, const json& answer) {
     return;
   }
   const json& error = answer.value("error", json());
-  bool shaped = error.is_object() && error.size() == 2 &&
+  bool versioned = error.is_object() && error.value("code", 0) == -32022;
+  bool shaped = error.is_object() && error.size() == (versioned ? 3u : 2u) &&
                 error.value("code", json()).is_number_integer() &&
                 error.value("message", json()).is_string();
   if (!shaped) fuzzing::fail("malformed error response", answer.dump());

@@ -1,7 +1,11 @@
 #include "bridge/tools.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <utility>
+#include <vector>
 
 #include "bridge/exchange.h"
 #include "front/output.h"
@@ -14,6 +18,39 @@ namespace vesk {
 namespace {
 
 using nlohmann::json;
+
+// A modern call in flight, which its client may cancel until it is answered.
+struct Cancellable {
+  explicit Cancellable(json requestId) : id(std::move(requestId)) {}
+  json id;
+  std::atomic<bool> cancelled{false};
+};
+
+std::mutex cancellableLock;
+std::vector<Cancellable*> cancellable;  // the modern calls in flight, guarded by the lock
+
+// Keeps a modern call in `cancellable` for as long as it lives: from before its hand-over until
+// its work item is destroyed, after it has answered.
+class Listed {
+ public:
+  explicit Listed(Cancellable* call) : listed(call) {
+    if (listed == nullptr) return;
+    std::lock_guard<std::mutex> hold(cancellableLock);
+    cancellable.push_back(listed);
+  }
+  Listed(Listed&& other) noexcept : listed(std::exchange(other.listed, nullptr)) {}
+  Listed(const Listed&) = delete;
+  Listed& operator=(const Listed&) = delete;
+  Listed& operator=(Listed&&) = delete;
+  ~Listed() {
+    if (listed == nullptr) return;
+    std::lock_guard<std::mutex> hold(cancellableLock);
+    cancellable.erase(std::find(cancellable.begin(), cancellable.end(), listed));
+  }
+
+ private:
+  Cancellable* listed;
+};
 
 // `last_n` when it is a whole number within signed 64 bits, else 6. The reader has already made
 // an integer of every number written as a whole one in that range (3.0 as 3), so a number still a
@@ -63,21 +100,38 @@ json result(json said) {
   return {{"content", json::array({std::move(item)})}, {"isError", !done}};
 }
 
-void call(const json& id, const json& params) {
+void call(const json& id, const json& params, Era era, const std::atomic<bool>* cancelled) {
+  auto wanted = [cancelled] { return cancelled == nullptr || !cancelled->load(); };
   std::string name = stringMember(params, "name");
   std::optional<json> bridge = request(name, objectMember(params, "arguments"), chat);
-  if (!bridge) return failure(id, -32602, "Unknown tool: " + name);
-  reply(id, result(ask(*bridge, socketPath)));
+  if (!bridge) {
+    if (wanted()) failure(id, -32602, "Unknown tool: " + name);
+    return;
+  }
+  json shown = result(ask(*bridge, socketPath));
+  if (wanted()) reply(id, shown, era);
 }
 
-void handover(const json& id, const json& params) {
+void cancel(const json& requestId) {
+  std::lock_guard<std::mutex> hold(cancellableLock);
+  for (Cancellable* call : cancellable) {
+    if (call->id == requestId) call->cancelled = true;
+  }
+}
+
+void handover(const json& id, const json& params, Era era) {
   // The copies are made here, before the call is counted, so that a call lost for want of memory
   // leaves nothing for the wait at end of input to wait on. They are the work item's own: the
-  // queue destroys them before the call leaves `running`.
-  calls.submit(running, [id = json(id), params = json(params)]() mutable {
+  // pool destroys them before the call leaves `running`. A modern call is listed as cancellable
+  // before it is handed over, so that no cancellation read after it can miss it.
+  std::unique_ptr<Cancellable> ticket;
+  if (era == Era::modern) ticket = std::make_unique<Cancellable>(id);
+  Listed listed(ticket.get());
+  calls.submit(running, [id = json(id), params = json(params), era, ticket = std::move(ticket),
+                         listed = std::move(listed)]() mutable {
     // A message may be tens of megabytes; taken apart, its copy can be let go with no memory left.
     Dismantling unmade(params);
-    call(id, params);
+    call(id, params, era, ticket ? &ticket->cancelled : nullptr);
   });
 }
 

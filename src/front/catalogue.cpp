@@ -49,16 +49,19 @@ constexpr const char* literal = R"json([
 
 const nlohmann::json tools = nlohmann::json::parse(literal);
 
-const std::string& listing() {
+const std::string& listing(Era era) {
   // Serialising the whole catalogue for every request would cost more than the rest of the answer;
   // the text is spliced into each envelope instead. The catalogue's strings are all ASCII, so the
   // dump cannot throw.
-  static const std::string text = nlohmann::json{{"tools", tools}}.dump();
-  return text;
+  static const std::string legacy = nlohmann::json{{"tools", tools}}.dump();
+  static const std::string modern =
+      nlohmann::json{{"tools", tools}, {"ttlMs", cacheMilliseconds}, {"cacheScope", cacheScope}}
+          .dump();
+  return era == Era::modern ? modern : legacy;
 }
 
-void list(const nlohmann::json& id, const nlohmann::json& /*params*/) {
-  reply(id, Serialised{listing()});
+void list(const nlohmann::json& id, const nlohmann::json& /*params*/, Era era) {
+  reply(id, Serialised{listing(era)}, era);
 }
 
 }  // namespace vesk

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -21,44 +22,124 @@ namespace {
 
 using nlohmann::json;
 
-void initialize(const json& id, const json& params) {
+// The keys of a modern request's `_meta`.
+constexpr const char* versionKey = "io.modelcontextprotocol/protocolVersion";
+constexpr const char* capabilitiesKey = "io.modelcontextprotocol/clientCapabilities";
+constexpr const char* clientKey = "io.modelcontextprotocol/clientInfo";
+
+constexpr const char* instructions =
+    "Vesk's connector: list the other chats open in Vesk on this Mac, send one a message (its "
+    "answer comes back here), or read its latest messages.";
+
+json capabilities() {
+  return {{"tools", {{"listChanged", false}}}};
+}
+
+void initialize(const json& id, const json& params, Era era) {
   // The version is not negotiated: whatever string the client proposes is what it gets.
   auto proposed = params.find("protocolVersion");
   bool named = proposed != params.end() && proposed->is_string();
-  reply(id, {
-                {"protocolVersion", named ? *proposed : json("2025-06-18")},
-                {"capabilities", {{"tools", {{"listChanged", false}}}}},
-                {"serverInfo", {{"name", "vesk"}, {"version", "1.0"}}},
-                {"instructions",
-                 "Vesk's connector: list the other chats open in Vesk on this Mac, send one a "
-                 "message (its answer comes back here), or read its latest messages."},
-            });
+  reply(id,
+        {
+            {"protocolVersion", named ? *proposed : json("2025-06-18")},
+            {"capabilities", capabilities()},
+            {"serverInfo", {{"name", serverName}, {"version", serverVersion}}},
+            {"instructions", instructions},
+        },
+        era);
 }
 
-void ping(const json& id, const json& /*params*/) {
+void ping(const json& id, const json& /*params*/, Era era) {
   // The result is always the empty object, so its text is written rather than dumped each time.
-  reply(id, Serialised{"{}"});
+  reply(id, Serialised{"{}"}, era);
 }
 
-using Entry = void (*)(const json& id, const json& params);
+void discover(const json& id, const json& /*params*/, Era era) {
+  // Never changes, so it is written once; the server's name and version go in every modern
+  // result's `_meta`, so not here.
+  static const std::string text = json{
+      {"supportedVersions", {modernVersion}},
+      {"capabilities", capabilities()},
+      {"instructions", instructions},
+      {"ttlMs", cacheMilliseconds},
+      {"cacheScope", cacheScope},
+  }.dump();
+  reply(id, Serialised{text}, era);
+}
 
-// The methods served, compared in this order; any other method is not found.
-constexpr std::pair<std::string_view, Entry> entries[] = {
+using Entry = void (*)(const json& id, const json& params, Era era);
+
+// The methods served in each era, compared in this order; any other method is not found.
+constexpr std::pair<std::string_view, Entry> legacyEntries[] = {
     {"initialize", initialize},
     {"ping", ping},
     {"tools/list", list},
     {"tools/call", handover},
 };
+constexpr std::pair<std::string_view, Entry> modernEntries[] = {
+    {"server/discover", discover},
+    {"tools/list", list},
+    {"tools/call", handover},
+};
+
+// A request is modern exactly when its `_meta` claims a protocol version; other members of `_meta`
+// (a progress token, the client's name) make no claim.
+Era eraOf(const json& params) {
+  auto meta = params.find("_meta");
+  bool claims = meta != params.end() && meta->is_object() && meta->contains(versionKey);
+  return claims ? Era::modern : Era::legacy;
+}
+
+// What is wrong with a modern request's `_meta`, or nothing.
+std::optional<std::string> fault(const json& meta) {
+  if (!meta[versionKey].is_string()) return std::string(versionKey) + " must be a string";
+  auto capabilities = meta.find(capabilitiesKey);
+  if (capabilities == meta.end() || !capabilities->is_object())
+    return std::string(capabilitiesKey) + " must be an object";
+  auto client = meta.find(clientKey);
+  if (client == meta.end()) return std::nullopt;
+  bool named = client->is_object() && client->contains("name") && (*client)["name"].is_string() &&
+               client->contains("version") && (*client)["version"].is_string();
+  if (!named) return std::string(clientKey) + " must be an object with a string name and version";
+  return std::nullopt;
+}
+
+// Answers a request by the first entry for its method, or with "not found".
+template <std::size_t count>
+void serve(const std::pair<std::string_view, Entry> (&entries)[count], const json& id,
+           const std::string& method, const json& params, Era era) {
+  for (const auto& [served, entry] : entries) {
+    if (served == method) return entry(id, params, era);
+  }
+  failure(id, -32601, "Method not found: " + method);
+}
+
+// A modern request passes its envelope and its version before its method is looked at, so that
+// nothing the revision refuses reaches the application.
+void serveModern(const json& id, const std::string& method, const json& params) {
+  const json& meta = params["_meta"];
+  if (std::optional<std::string> wrong = fault(meta))
+    return failure(id, -32602, "Invalid request _meta: " + *wrong);
+  const auto& version = meta[versionKey].get_ref<const std::string&>();
+  if (version != modernVersion) {
+    json data = {{"supported", {modernVersion}}, {"requested", version}};
+    return failure(id, -32022, "Unsupported protocol version: " + version, data);
+  }
+  serve(modernEntries, id, method, params, Era::modern);
+}
 
 void dispatch(const json& message) {
-  auto id = message.find("id");
-  if (id == message.end()) return;  // a notification: nothing to answer
-  std::string name = stringMember(message, "method");
+  std::string method = stringMember(message, "method");
   const json& params = objectMember(message, "params");
-  for (const auto& [served, entry] : entries) {
-    if (served == name) return entry(*id, params);
+  auto id = message.find("id");
+  if (id == message.end()) {
+    // A notification: nothing to answer. Only a cancellation has an effect, on modern calls.
+    auto request = params.find("requestId");
+    if (method == "notifications/cancelled" && request != params.end()) cancel(*request);
+    return;
   }
-  failure(*id, -32601, "Method not found: " + name);
+  if (eraOf(params) == Era::modern) return serveModern(*id, method, params);
+  serve(legacyEntries, *id, method, params, Era::legacy);
 }
 
 }  // namespace

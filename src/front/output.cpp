@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace vesk {
 
@@ -67,36 +68,62 @@ void output(const nlohmann::json& message) {
   emit(*line);
 }
 
+// What a modern result carries besides its own members, spliced in as its first members.
+std::string_view modernMembers() {
+  static const std::string text = [] {
+    nlohmann::json info = {{"name", serverName}, {"version", serverVersion}};
+    std::string meta = nlohmann::json{{"io.modelcontextprotocol/serverInfo", info}}.dump();
+    return "\"_meta\":" + meta + ",\"resultType\":\"complete\"";
+  }();
+  return text;
+}
+
 // The success response line for request `id`, LF included, around `result`, the compact JSON
-// text of the result object: byte for byte what output() would write for the same envelope.
-// Empty when `id` cannot be serialised.
-std::string envelope(const nlohmann::json& id, std::string_view result) {
+// text of the result object. For the legacy era it is byte for byte what output() would write for
+// the same envelope. Empty when `id` cannot be serialised.
+std::string envelope(const nlohmann::json& id, std::string_view result, Era era) {
   // Spliced by hand rather than built as an object and dumped: the envelope costs more than most
   // results. The members come in the order dump() gives them, sorted by name.
   std::optional<std::string> written = identifier(id);
   if (!written) return "";
   std::string line = "{\"id\":";
-  line.reserve(line.size() + written->size() + result.size() + 32);
+  line.reserve(line.size() + written->size() + result.size() + 160);
   line += *written;
   line += ",\"jsonrpc\":\"2.0\",\"result\":";
-  line += result;
+  if (era == Era::modern) {
+    // The result's own members follow the modern ones, after a comma unless it has none.
+    std::string_view members = result.substr(1, result.size() - 2);
+    line += '{';
+    line += modernMembers();
+    if (!members.empty()) line += ',';
+    line += members;
+    line += '}';
+  } else {
+    line += result;
+  }
   line += "}\n";
   return line;
 }
 
 }  // namespace
 
-void reply(const nlohmann::json& id, const nlohmann::json& result) {
+void reply(const nlohmann::json& id, const nlohmann::json& result, Era era) {
   std::optional<std::string> written = serialised(result);
-  if (written) emit(envelope(id, *written));
+  if (written) emit(envelope(id, *written, era));
 }
 
-void reply(const nlohmann::json& id, Serialised result) {
-  emit(envelope(id, result.text));
+void reply(const nlohmann::json& id, Serialised result, Era era) {
+  emit(envelope(id, result.text, era));
 }
 
 void failure(const nlohmann::json& id, std::int64_t code, const std::string& message) {
   output({{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}});
+}
+
+void failure(const nlohmann::json& id, std::int64_t code, const std::string& message,
+             const nlohmann::json& data) {
+  nlohmann::json error = {{"code", code}, {"message", message}, {"data", data}};
+  output({{"jsonrpc", "2.0"}, {"id", id}, {"error", std::move(error)}});
 }
 
 }  // namespace vesk

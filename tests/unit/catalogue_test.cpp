@@ -87,6 +87,10 @@ TEST(Catalogue, TextsAndNumbersKeepTheirExactForm) {
 }
 
 TEST(Catalogue, ListingIsTheWholeCatalogueAsOneResult) {
-  EXPECT_EQ(json::parse(vesk::listing()), (json{{"tools", vesk::tools}}));
-  EXPECT_EQ(vesk::listing(), (json{{"tools", vesk::tools}}).dump());
+  EXPECT_EQ(vesk::listing(vesk::Era::legacy), (json{{"tools", vesk::tools}}).dump());
+  // The modern listing adds the cache hints, which a modern client requires.
+  json modern = json::parse(vesk::listing(vesk::Era::modern));
+  EXPECT_EQ(modern["tools"], vesk::tools);
+  EXPECT_TRUE(modern["ttlMs"].is_number_unsigned());
+  EXPECT_EQ(modern["cacheScope"], "public");
 }

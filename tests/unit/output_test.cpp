@@ -52,12 +52,26 @@ TEST(Reply, IsExactlyTheWritersLineForAnyId) {
   for (const json& id : ids) {
     SCOPED_TRACE(id.dump());
     std::string whole = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", result}}.dump() + "\n";
-    EXPECT_EQ(written([&] { vesk::reply(id, result); }), whole);
-    EXPECT_EQ(written([&] { vesk::reply(id, vesk::Serialised{text}); }), whole);
+    EXPECT_EQ(written([&] { vesk::reply(id, result, vesk::Era::legacy); }), whole);
+    EXPECT_EQ(written([&] { vesk::reply(id, vesk::Serialised{text}, vesk::Era::legacy); }), whole);
+  }
+}
+
+// A modern result is the same result with two members more, whether it has members of its own.
+TEST(Reply, AModernResultSaysItIsCompleteAndNamesTheServer) {
+  json meta = {{"io.modelcontextprotocol/serverInfo", {{"name", "vesk"}, {"version", "1.0"}}}};
+  for (json result : {json::object(), json{{"tools", json::array()}, {"ttlMs", 5}}}) {
+    SCOPED_TRACE(result.dump());
+    std::string line = written([&] { vesk::reply(7, result, vesk::Era::modern); });
+    ASSERT_EQ(line.find('\n'), line.size() - 1);
+    result["_meta"] = meta;
+    result["resultType"] = "complete";
+    EXPECT_EQ(json::parse(line), (json{{"jsonrpc", "2.0"}, {"id", 7}, {"result", result}}));
   }
 }
 
 TEST(Reply, WritesNothingForAnIdOrResultTheWriterRefuses) {
-  EXPECT_EQ(written([] { vesk::reply(json("\xFF"), vesk::Serialised{"{}"}); }), "");
-  EXPECT_EQ(written([] { vesk::reply(1, json{{"text", "\xFF"}}); }), "");
+  EXPECT_EQ(written([] { vesk::reply(json("\xFF"), vesk::Serialised{"{}"}, vesk::Era::modern); }),
+            "");
+  EXPECT_EQ(written([] { vesk::reply(1, json{{"text", "\xFF"}}, vesk::Era::legacy); }), "");
 }

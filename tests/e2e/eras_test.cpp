@@ -1,0 +1,205 @@
+// The two protocol eras, decided request by request: a request whose `_meta` claims a protocol
+// version is served as the 2026-07-28 revision says, every other one as before it.
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "support/calls.h"
+#include "support/connector.h"
+#include "support/host.h"
+
+using nlohmann::json;
+using namespace testing_support;
+
+namespace {
+
+const std::string version = "2026-07-28";
+const json serverInfo = {{"name", "vesk"}, {"version", "1.0"}};
+
+// A modern request's `_meta`, claiming `claimed`.
+json meta(const json& claimed = version) {
+  return {{"io.modelcontextprotocol/protocolVersion", claimed},
+          {"io.modelcontextprotocol/clientCapabilities", json::object()},
+          {"io.modelcontextprotocol/clientInfo", {{"name", "test"}, {"version", "1"}}}};
+}
+
+// `params` with the modern envelope added.
+json modern(json params = json::object(), const json& envelope = meta()) {
+  params["_meta"] = envelope;
+  return params;
+}
+
+// A modern result: `result` with the members every modern result carries.
+json completed(const json& id, json result) {
+  result["resultType"] = "complete";
+  result["_meta"] = {{"io.modelcontextprotocol/serverInfo", serverInfo}};
+  return response(id, result);
+}
+
+json failed(const json& id, int code, const std::string& message, const json& data = absent) {
+  json answer = errorResponse(id, code, message);
+  if (!data.is_discarded()) answer["error"]["data"] = data;
+  return answer;
+}
+
+// What every modern tool call shows when the host is away.
+json notOpenResult(const json& id) {
+  json result = toolResult(id, notOpen, true)["result"];
+  return completed(id, result);
+}
+
+struct Case {
+  std::string line;
+  json expected;
+};
+
+// Runs one connector over every case's line and expects each answer in turn.
+void expectAnswers(const std::vector<Case>& cases) {
+  std::vector<std::string> lines;
+  std::vector<json> expected;
+  for (const Case& c : cases) {
+    lines.push_back(c.line);
+    expected.push_back(c.expected);
+  }
+  EXPECT_EQ(parsed(run(lines, {"--chat", "me"}, {{"VESK_BRIDGE_SOCKET", "/nonexistent/b.sock"}})),
+            expected);
+}
+
+}  // namespace
+
+TEST(Eras, OnlyAClaimedVersionMakesARequestModern) {
+  const std::string key = "io.modelcontextprotocol/protocolVersion";
+  expectAnswers({
+      // Other members of `_meta` make no claim, and neither does a claim outside `_meta`.
+      {requestLine(1, "ping", {{"_meta", {{"progressToken", 5}}}}), pong(1)},
+      {requestLine(2, "ping", {{"_meta", {{"io.modelcontextprotocol/clientCapabilities", {}}}}}),
+       pong(2)},
+      {requestLine(3, "ping", {{key, version}}), pong(3)},
+      {requestLine(4, "ping", {{"_meta", "2026-07-28"}}), pong(4)},
+      {requestLine(5, "server/discover"), failed(5, -32601, "Method not found: server/discover")},
+      {requestLine(6, "initialize", {{"protocolVersion", version}}),
+       response(6, {{"protocolVersion", version},
+                    {"capabilities", {{"tools", {{"listChanged", false}}}}},
+                    {"serverInfo", serverInfo},
+                    {"instructions",
+                     "Vesk's connector: list the other chats open in Vesk on this Mac, send one a "
+                     "message (its answer comes back here), or read its latest messages."}})},
+      // A claim of any value, even null, makes the request modern and so refused here.
+      {requestLine(7, "ping", {{"_meta", {{key, nullptr}}}}),
+       failed(7, -32602, "Invalid request _meta: " + key + " must be a string")},
+  });
+}
+
+TEST(Eras, AModernRequestIsCheckedForItsEnvelopeThenItsVersionThenItsMethod) {
+  const std::string caps = "io.modelcontextprotocol/clientCapabilities";
+  const std::string client = "io.modelcontextprotocol/clientInfo";
+  auto without = [](const std::string& key) {
+    json envelope = meta();
+    envelope.erase(key);
+    return envelope;
+  };
+  auto with = [](const std::string& key, const json& value) {
+    json envelope = meta();
+    envelope[key] = value;
+    return envelope;
+  };
+  auto invalid = [](int id, const std::string& what) {
+    return failed(id, -32602, "Invalid request _meta: " + what);
+  };
+  const std::string needsObject = caps + " must be an object";
+  const std::string needsName = client + " must be an object with a string name and version";
+  const json unsupported = {{"supported", {version}}, {"requested", "2025-06-18"}};
+  expectAnswers({
+      {requestLine(1, "no/such", modern({}, meta(20260728))),
+       invalid(1, "io.modelcontextprotocol/protocolVersion must be a string")},
+      {requestLine(2, "tools/list", modern({}, without(caps))), invalid(2, needsObject)},
+      {requestLine(3, "tools/list", modern({}, with(caps, json::array()))), invalid(3, needsObject)},
+      {requestLine(4, "tools/list", modern({}, with(client, "me"))), invalid(4, needsName)},
+      {requestLine(5, "tools/list", modern({}, with(client, {{"name", "me"}}))),
+       invalid(5, needsName)},
+      {requestLine(6, "tools/list", modern({}, with(client, {{"name", 1}, {"version", "1"}}))),
+       invalid(6, needsName)},
+      {requestLine(7, "ping", modern({}, meta("2025-06-18"))),
+       failed(7, -32022, "Unsupported protocol version: 2025-06-18", unsupported)},
+      // The version is looked at before the method, and the method last.
+      {requestLine(8, "no/such", modern({}, meta("2025-06-18"))),
+       failed(8, -32022, "Unsupported protocol version: 2025-06-18", unsupported)},
+      {requestLine(9, "ping", modern()), failed(9, -32601, "Method not found: ping")},
+      {requestLine(10, "initialize", modern({{"protocolVersion", version}})),
+       failed(10, -32601, "Method not found: initialize")},
+      // A tool call that fails a check reaches no host: its answer is the error, not a result.
+      {requestLine(11, "tools/call", modern({{"name", "vesk_list_chats"}}, meta("1.0"))),
+       failed(11, -32022, "Unsupported protocol version: 1.0",
+              {{"supported", {version}}, {"requested", "1.0"}})},
+  });
+}
+
+TEST(Eras, ModernResultsCarryTheirTypeTheServerAndTheCacheHints) {
+  Connector probe({}, {{"VESK_BRIDGE_SOCKET", "/nonexistent/b.sock"}});
+  probe.line(requestLine("d", "server/discover", modern()));
+  json discovered = probe.response();
+  probe.line(requestLine("l", "tools/list", modern({{"cursor", "x"}})));
+  json listed = probe.response();
+  probe.line(requestLine("legacy", "tools/list"));
+  json legacy = probe.response();
+  finished(probe);
+
+  const json& hints = discovered["result"];
+  EXPECT_TRUE(hints["ttlMs"].is_number_unsigned());
+  EXPECT_TRUE(hints["cacheScope"] == "public" || hints["cacheScope"] == "private");
+  auto cached = [&](json result) {
+    result["ttlMs"] = hints["ttlMs"];
+    result["cacheScope"] = hints["cacheScope"];
+    return result;
+  };
+  EXPECT_EQ(discovered,
+            completed("d", cached({{"supportedVersions", {version}},
+                                   {"capabilities", {{"tools", {{"listChanged", false}}}}},
+                                   {"instructions",
+                                    "Vesk's connector: list the other chats open in Vesk on this "
+                                    "Mac, send one a message (its answer comes back here), or read "
+                                    "its latest messages."}})));
+  EXPECT_EQ(listed, completed("l", cached({{"tools", legacy["result"]["tools"]}})));
+  EXPECT_EQ(legacy["result"].size(), 1u);  // the legacy listing is as it always was
+
+  expectAnswers({
+      {callLine(1, "vesk_list_chats"), toolResult(1, notOpen, true)},
+      {requestLine(2, "tools/call", modern({{"name", "vesk_list_chats"}})), notOpenResult(2)},
+      {requestLine(3, "tools/call", modern({{"name", "nope"}})),
+       failed(3, -32602, "Unknown tool: nope")},
+  });
+}
+
+TEST(Eras, ACancelledModernCallGoesUnansweredButItsExchangeRunsToItsEnd) {
+  Gate release;
+  Host host(Host::replying(okReply("done"), &release));
+  Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
+  auto call = [](const json& id, bool isModern) {
+    json params = {{"name", "vesk_send_to_chat"}, {"arguments", {{"chat", "a"}}}};
+    return requestLine(id, "tools/call", isModern ? modern(params) : params);
+  };
+  auto cancel = [](const json& id) {
+    return json{{"jsonrpc", "2.0"},
+                {"method", "notifications/cancelled"},
+                {"params", {{"requestId", id}, {"reason", "user"}}}}
+        .dump();
+  };
+  connector.line(call("modern", true));
+  connector.line(call("legacy", false));
+  connector.line(call("kept", true));
+  host.await(3);  // all three are with the host
+  connector.line(cancel("modern"));
+  connector.line(cancel("legacy"));  // a legacy call is answered all the same
+  connector.line(cancel("elsewhere"));
+  connector.line(pingLine("after"));
+  EXPECT_EQ(connector.response(), pong("after"));  // the cancellations were read
+  connector.hangup();
+  release.open();
+  std::set<std::string> answered;
+  for (const json& reply : parsed(finished(connector))) answered.insert(reply["id"].dump());
+  EXPECT_EQ(answered, (std::set<std::string>{"\"kept\"", "\"legacy\""}));
+  EXPECT_EQ(host.requests().size(), 3u);  // the cancelled call still reached the host
+}
