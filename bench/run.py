@@ -125,20 +125,33 @@ class Sampler(threading.Thread):
 # --- requests and their checks ----------------------------------------------------------------
 
 
-def request(ident, method, params=None):
+# What a client of the 2026-07-28 revision sends with every request, and what every result of that
+# revision carries besides its own members.
+MODERN_META = {"io.modelcontextprotocol/protocolVersion": "2026-07-28",
+               "io.modelcontextprotocol/clientCapabilities": {},
+               "io.modelcontextprotocol/clientInfo": {"name": "bench", "version": "1"}}
+MODERN_RESULT = {"resultType": "complete",
+                 "_meta": {"io.modelcontextprotocol/serverInfo": {"name": "vesk", "version": "1.0"}}}
+
+
+def request(ident, method, params=None, modern=False):
     message = {"jsonrpc": "2.0", "id": ident, "method": method}
+    if modern:
+        params = dict(params or {}, _meta=MODERN_META)
     if params is not None:
         message["params"] = params
     return (json.dumps(message, separators=(",", ":")) + "\n").encode()
 
 
-def tool_call(ident):
+def tool_call(ident, modern=False):
     return request(ident, "tools/call",
-                   {"name": "vesk_read_chat", "arguments": {"chat": f"c{ident}", "last_n": 6}})
+                   {"name": "vesk_read_chat", "arguments": {"chat": f"c{ident}", "last_n": 6}},
+                   modern)
 
 
-def check(lines, first, count, shape):
-    """Every id in first..first+count-1 answered exactly once, each answer of the right shape."""
+def check(lines, first, count, shape, modern=False):
+    """Every id in first..first+count-1 answered exactly once, each answer of the right shape (for
+    a modern request, with the members every modern result carries as well)."""
     seen = set()
     for line in lines:
         answer = json.loads(line)
@@ -148,7 +161,11 @@ def check(lines, first, count, shape):
         if ident in seen or not isinstance(ident, int) or not first <= ident < first + count:
             raise Failure(f"unexpected or repeated id: {line[:200]!r}")
         seen.add(ident)
-        if not shape(ident, answer["result"]):
+        result = answer["result"]
+        if modern:
+            if any(result.pop(key, None) != value for key, value in MODERN_RESULT.items()):
+                raise Failure(f"not a modern result: {line[:200]!r}")
+        if not shape(ident, result):
             raise Failure(f"wrong result: {line[:200]!r}")
     if len(seen) != count:
         raise Failure(f"{count - len(seen)} requests unanswered")
@@ -166,6 +183,10 @@ def empty(_ident, result):
 def catalogue(_ident, result):
     tools = result.get("tools")
     return isinstance(tools, list) and [tool.get("name") for tool in tools] == TOOL_NAMES
+
+
+def discovered(_ident, result):
+    return result.get("supportedVersions") == ["2026-07-28"] and "ttlMs" in result
 
 
 def initialized(_ident, result):
@@ -203,15 +224,20 @@ class Host:
 
 
 class Subject:
-    """A program under test: its command line and what it answers to each kind of request."""
+    """A program under test: its command line, what it answers to each kind of request, and the
+    protocol era its requests are made in. A modern client sends no initialize: it discovers."""
 
-    def __init__(self, name, argv, floor):
-        self.name, self.argv, self.floor = name, argv, floor
+    def __init__(self, name, argv, floor, modern=False):
+        self.name, self.argv, self.floor, self.modern = name, argv, floor, modern
 
     def start(self, socket_path=""):
         process = Process(self.argv, socket_path)
-        process.send(request(0, "initialize", {"protocolVersion": "2025-06-18"}))
-        check(process.lines(1), 0, 1, answered if self.floor else initialized)
+        if self.modern:
+            process.send(request(0, "server/discover", modern=True))
+            check(process.lines(1), 0, 1, discovered, modern=True)
+        else:
+            process.send(request(0, "initialize", {"protocolVersion": "2025-06-18"}))
+            check(process.lines(1), 0, 1, answered if self.floor else initialized)
         return process
 
 
@@ -245,7 +271,7 @@ def cold_starts(connector, floor, runs):
 def pipelined(subject, method, count, shape):
     """`count` requests written at once; answers per second from first byte to last answer."""
     process = subject.start()
-    blob = b"".join(request(i, method) for i in range(1, count + 1))
+    blob = b"".join(request(i, method, modern=subject.modern) for i in range(1, count + 1))
     writer = threading.Thread(target=process.send, args=(blob,))
     begin = time.perf_counter()
     writer.start()
@@ -253,7 +279,7 @@ def pipelined(subject, method, count, shape):
     took = process.arrived - begin
     writer.join()
     process.finish()
-    check(lines, 1, count, shape)
+    check(lines, 1, count, shape, subject.modern)
     return {"per_s": count / took}
 
 
@@ -276,15 +302,17 @@ def sequential(connector, floor, host, count):
     """One tool call at a time, each written only once the previous one has been answered; the
     floor and the connector take turns call by call, so both see the same moments of a busy
     machine. Medians and p90 of each, and the ratio of the medians."""
-    programs = {"floor": floor.start(host.path), "connector": connector.start(host.path)}
+    subjects = {"floor": floor, "connector": connector}
+    programs = {name: subject.start(host.path) for name, subject in subjects.items()}
     times = {"floor": [], "connector": []}
     for i in range(1, count + 1):
         for name, process in programs.items():
+            modern = subjects[name].modern
             begin = time.perf_counter()
-            process.send(tool_call(i))
+            process.send(tool_call(i, modern))
             answer = process.lines(1)
             times[name].append(process.arrived - begin)
-            check(answer, i, 1, read_result)
+            check(answer, i, 1, read_result, modern)
     for process in programs.values():
         process.finish()
     host.served(2 * count)
@@ -370,6 +398,8 @@ def catalogue_text(connector):
 
 def benchmark(build, count, program):
     connector = Subject("connector", [program or os.path.join(build, "vesk-connector"), "--chat", "bench"], False)
+    # The same connector spoken to in the 2026-07-28 revision, measured beside the legacy requests.
+    modern = Subject("connector, 2026-07-28", connector.argv, False, modern=True)
     responder = Subject("floor-responder", [os.path.join(build, "bench", "floor-responder")], True)
     # For "tools/list" the floor answers with the catalogue's own text, taken from the connector.
     listing = Subject("floor-responder", responder.argv + [catalogue_text(connector)], True)
@@ -382,7 +412,9 @@ def benchmark(build, count, program):
                 "ping": rounds(count, lambda s: pipelined(s, "ping", 20000, empty), connector, responder),
                 "list": rounds(count, lambda s: pipelined(s, "tools/list", 5000, catalogue), connector, listing),
                 "list_alone": rounds(count, lambda s: unread(s, "tools/list", 20000), connector, listing),
+                "list_modern": rounds(count, lambda s: pipelined(s, "tools/list", 5000, catalogue), modern, connector),
                 "latency": sequential(connector, bridge, fast, 2000 * count),
+                "latency_modern": sequential(modern, connector, fast, 2000 * count),
                 "calls": rounds(count, lambda s: calls(s, fast, 10000, "settle"), connector, bridge),
                 "wide": rounds(count, lambda s: calls(s, slow, 1000, "exit"), connector, bridge),
             }
@@ -401,9 +433,13 @@ ROWS = [
     ("tools/list, 5,000 pipelined", "list", "per_s", "/s", 1, ">= 150,000/s",
      lambda v, r: v >= 150000),
     ("  the same, 20,000 into /dev/null", "list_alone", "per_s", "/s", 1, "", None),
+    ("  the same in 2026-07-28 (beside: legacy)", "list_modern", "per_s", "/s", 1,
+     ">= 0.95x legacy", lambda v, r: r >= 0.95),
     ("tool call, sequential, median", "latency", "median_us", "us", 1, "<= 1.0x floor",
      lambda v, r: r <= 1.0),
     ("tool call, sequential, p90", "latency", "p90_us", "us", 1, "", None),
+    ("  median in 2026-07-28 (beside: legacy)", "latency_modern", "median_us", "us", 1,
+     "<= 1.05x legacy", lambda v, r: r <= 1.05),
     ("tool calls, 10,000 pipelined", "calls", "per_s", "/s", 1, ">= 1.3x floor",
      lambda v, r: r >= 1.3),
     ("  peak RSS", "calls", "rss_kb", "MB", 1 / 1024, "<= 16 MB", lambda v, r: v <= 16 * 1024),
