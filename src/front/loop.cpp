@@ -22,10 +22,11 @@ namespace {
 
 using nlohmann::json;
 
-// The keys of a modern request's `_meta`.
-constexpr const char* versionKey = "io.modelcontextprotocol/protocolVersion";
-constexpr const char* capabilitiesKey = "io.modelcontextprotocol/clientCapabilities";
-constexpr const char* clientKey = "io.modelcontextprotocol/clientInfo";
+// The keys of a modern request's `_meta`, made strings once: a lookup by a character literal would
+// build, and allocate, a string of forty characters each time.
+const std::string versionKey = "io.modelcontextprotocol/protocolVersion";
+const std::string capabilitiesKey = "io.modelcontextprotocol/clientCapabilities";
+const std::string clientKey = "io.modelcontextprotocol/clientInfo";
 
 constexpr const char* instructions =
     "Vesk's connector: list the other chats open in Vesk on this Mac, send one a message (its "
@@ -82,25 +83,26 @@ constexpr std::pair<std::string_view, Entry> modernEntries[] = {
     {"tools/call", handover},
 };
 
-// A request is modern exactly when its `_meta` claims a protocol version; other members of `_meta`
-// (a progress token, the client's name) make no claim.
-Era eraOf(const json& params) {
+// The `_meta` of a modern request, or null for a legacy one. A request is modern exactly when its
+// `_meta` claims a protocol version; other members of `_meta` (a progress token, the client's name)
+// make no claim.
+const json* modernMeta(const json& params) {
   auto meta = params.find("_meta");
   bool claims = meta != params.end() && meta->is_object() && meta->contains(versionKey);
-  return claims ? Era::modern : Era::legacy;
+  return claims ? &*meta : nullptr;
 }
 
 // What is wrong with a modern request's `_meta`, or nothing.
 std::optional<std::string> fault(const json& meta) {
-  if (!meta[versionKey].is_string()) return std::string(versionKey) + " must be a string";
+  if (!meta.find(versionKey)->is_string()) return versionKey + " must be a string";
   auto capabilities = meta.find(capabilitiesKey);
   if (capabilities == meta.end() || !capabilities->is_object())
-    return std::string(capabilitiesKey) + " must be an object";
+    return capabilitiesKey + " must be an object";
   auto client = meta.find(clientKey);
   if (client == meta.end()) return std::nullopt;
   bool named = client->is_object() && client->contains("name") && (*client)["name"].is_string() &&
                client->contains("version") && (*client)["version"].is_string();
-  if (!named) return std::string(clientKey) + " must be an object with a string name and version";
+  if (!named) return clientKey + " must be an object with a string name and version";
   return std::nullopt;
 }
 
@@ -116,11 +118,10 @@ void serve(const std::pair<std::string_view, Entry> (&entries)[count], const jso
 
 // A modern request passes its envelope and its version before its method is looked at, so that
 // nothing the revision refuses reaches the application.
-void serveModern(const json& id, const std::string& method, const json& params) {
-  const json& meta = params["_meta"];
+void serveModern(const json& id, const std::string& method, const json& params, const json& meta) {
   if (std::optional<std::string> wrong = fault(meta))
     return failure(id, -32602, "Invalid request _meta: " + *wrong);
-  const auto& version = meta[versionKey].get_ref<const std::string&>();
+  const auto& version = meta.find(versionKey)->get_ref<const std::string&>();
   if (version != modernVersion) {
     json data = {{"supported", {modernVersion}}, {"requested", version}};
     return failure(id, -32022, "Unsupported protocol version: " + version, data);
@@ -138,7 +139,7 @@ void dispatch(const json& message) {
     if (method == "notifications/cancelled" && request != params.end()) cancel(*request);
     return;
   }
-  if (eraOf(params) == Era::modern) return serveModern(*id, method, params);
+  if (const json* meta = modernMeta(params)) return serveModern(*id, method, params, *meta);
   serve(legacyEntries, *id, method, params, Era::legacy);
 }
 
