@@ -155,7 +155,8 @@ const codex = {
     mkdirSync(join(work, 'codex'));
     // The 2026-07-28 opt-in takes both: the feature, and the version in the server's own env.
     const server = filled(block('toml'), wrapper, socket);
-    const optedIn = setting.optIn ? server.replace('env = { ', `env = { CODEX_MCP_PROTOCOL_VERSION = "${modern}", `) : server;
+    const optedIn = setting.optIn
+      ? server.replace('env = { ', `env = { CODEX_MCP_PROTOCOL_VERSION = "${modern}", `) : server;
     if (setting.optIn) assert.notEqual(optedIn, server, 'the README\'s Codex block has an inline env table');
     // A model Codex has no metadata for: for the ones it knows it may hide MCP tools behind a search.
     writeFileSync(join(work, 'codex/config.toml'), `model = "scripted"
@@ -217,7 +218,8 @@ const turns = [
 function checkLegacyOpening(era, requests, answerTo) {
   assert.equal(requests[0].method, 'initialize', `the first request: ${JSON.stringify(requests[0])}`);
   assert.equal(requests[0].params.protocolVersion, era.version);
-  assert.equal(answerTo(requests[0]).result.protocolVersion, era.version, 'the connector answers in the host\'s version');
+  assert.equal(answerTo(requests[0]).result.protocolVersion, era.version,
+    'the connector answers in the host\'s version');
   const claims = requests.filter((request) => request.params?._meta?.[versionKey] !== undefined);
   assert.deepEqual(claims, [], 'no request claims the 2026-07-28 era');
 }
