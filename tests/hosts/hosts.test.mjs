@@ -1,7 +1,8 @@
 // Claude Code and Codex, the agent hosts that start the connector, each driven through whole turns
 // against a scripted model and the demo host: configured as the README says, they start the
 // connector, hand the model its tools, call the one it asks for and hand the result back. Every
-// turn is checked where the model sees it and on the wire between host and connector.
+// turn is checked where the model sees it and on the wire between host and connector, in each
+// protocol era a host can be set to speak: as it comes, and switched the README's way.
 // Run inside a network namespace of its own (run.sh), so nothing can leave the machine.
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
@@ -19,6 +20,8 @@ const connector = process.env.VESK_CONNECTOR;
 const demoHost = process.env.VESK_DEMO_HOST;
 const notOpen = 'Vesk isn\u2019t open on this Mac, so the other chats can\u2019t be reached.';
 const turnLimit = 120_000;
+const versionKey = 'io.modelcontextprotocol/protocolVersion';
+const modern = '2026-07-28';
 // Set in each host's own environment: whether it reaches the connector shows what the host passes on.
 const marker = { VESK_HOSTS_MARKER: 'from the shell' };
 
@@ -120,9 +123,6 @@ const claudeCode = {
   name: 'Claude Code',
   binary: join(here, 'node_modules/@anthropic-ai/claude-code-linux-x64/claude'),
   startModel: messagesModel,
-  // The host probes server/discover first and falls back to initialize on -32601.
-  handshake: ['server/discover', 'initialize'],
-  protocolVersion: '2025-11-25',
   passesItsEnvironment: true,
   env: (work) => ({ ...process.env, ...marker, HOME: work, TMPDIR: work, CLAUDE_CODE_DISABLE_NONESSENTIAL_TRAFFIC: '1' }),
   async configure(work, wrapper, socket) {
@@ -134,8 +134,8 @@ const claudeCode = {
     const { command: exe, args, env } = written;
     assert.deepEqual({ command: exe, args, env }, JSON.parse(filled(block('json'), wrapper, socket)).mcpServers.vesk);
   },
-  async turn(work, model, step) {
-    const env = { ...this.env(work), ANTHROPIC_BASE_URL: `http://127.0.0.1:${model.port}`,
+  async turn(work, model, step, setting) {
+    const env = { ...this.env(work), ...setting.env, ANTHROPIC_BASE_URL: `http://127.0.0.1:${model.port}`,
       ANTHROPIC_API_KEY: 'scripted', ENABLE_TOOL_SEARCH: 'false' };
     const outcome = await run(this.binary, ['-p', `Use ${step.tool}.`, '--allowedTools', `mcp__vesk__${step.tool}`],
       { env, work });
@@ -149,12 +149,15 @@ const codex = {
   name: 'Codex',
   binary: join(here, 'node_modules/@openai/codex-linux-x64/vendor/x86_64-unknown-linux-musl/bin/codex'),
   startModel: responsesModel,
-  handshake: ['initialize'],
-  protocolVersion: '2025-06-18',
   passesItsEnvironment: false,
   env: (work) => ({ ...process.env, ...marker, HOME: work, TMPDIR: work, CODEX_HOME: join(work, 'codex') }),
-  async configure(work, wrapper, socket, model) {
+  async configure(work, wrapper, socket, model, setting) {
     mkdirSync(join(work, 'codex'));
+    // The 2026-07-28 opt-in takes both: the feature, and the version in the server's own env.
+    const server = filled(block('toml'), wrapper, socket);
+    const optedIn = setting.optIn
+      ? server.replace('env = { ', `env = { CODEX_MCP_PROTOCOL_VERSION = "${modern}", `) : server;
+    if (setting.optIn) assert.notEqual(optedIn, server, 'the README\'s Codex block has an inline env table');
     // A model Codex has no metadata for: for the ones it knows it may hide MCP tools behind a search.
     writeFileSync(join(work, 'codex/config.toml'), `model = "scripted"
 model_provider = "scripted"
@@ -170,23 +173,28 @@ stream_max_retries = 0
 
 [features]
 plugins = false
+${setting.optIn ? 'mcp_2026_07_28 = true' : ''}
 
 [analytics]
 enabled = false
 
-${filled(block('toml'), wrapper, socket)}`);
+${optedIn}`);
   },
   async turn(work, model, step) {
     const outcome = await run(this.binary, ['exec', '--strict-config', '--json', '--skip-git-repo-check', `Use ${step.tool}.`],
       { env: this.env(work), work });
     assertRan(outcome, 'codex exec');
+    // Codex drops a server whose answers it rejects without a word: then no tool is offered, and
+    // the caller says so before anything else.
+    const namespace = model.turn.requests[0]?.tools?.find((tool) => tool.name === 'mcp__vesk');
+    const offered = (namespace?.tools ?? []).map((tool) => `mcp__vesk__${tool.name}`);
+    if (!offered.includes(`mcp__vesk__${step.tool}`)) return { offered };
     // Codex gives the model no error mark; its own report of the call says whether it failed.
     const calls = outcome.stdout.split('\n').filter(Boolean).map((line) => JSON.parse(line))
       .filter((event) => event.type === 'item.completed' && event.item.type === 'mcp_tool_call');
     assert.equal(calls.length, 1, outcome.stdout + outcome.stderr);
     const [result] = model.turn.results;
-    const offered = model.turn.requests[0]?.tools?.find((tool) => tool.name === 'mcp__vesk')?.tools ?? [];
-    return { ...result, isError: calls[0].item.status === 'failed', offered: offered.map((tool) => `mcp__vesk__${tool.name}`) };
+    return { ...result, isError: calls[0].item.status === 'failed', offered };
   },
 };
 
@@ -204,9 +212,37 @@ const turns = [
     text: notOpen, isError: true },
 ];
 
-// What went between host and connector: each request answered exactly once, the handshake the
-// host makes, nothing on standard error, the turn's one call and its result.
-function checkWire(host, { entries, stderr }, step, socket) {
+// The two eras as the wire shows them. The legacy one opens each connector's life with the
+// initialize handshake, in the version the host offers; the 2026-07-28 one with server/discover,
+// after which every request carries its version in `_meta` and every result its resultType.
+function checkLegacyOpening(era, requests, answerTo) {
+  assert.equal(requests[0].method, 'initialize', `the first request: ${JSON.stringify(requests[0])}`);
+  assert.equal(requests[0].params.protocolVersion, era.version);
+  assert.equal(answerTo(requests[0]).result.protocolVersion, era.version,
+    'the connector answers in the host\'s version');
+  const claims = requests.filter((request) => request.params?._meta?.[versionKey] !== undefined);
+  assert.deepEqual(claims, [], 'no request claims the 2026-07-28 era');
+}
+
+function checkModernOpening(era, requests, answerTo) {
+  const [probe] = requests;
+  assert.equal(probe.method, 'server/discover', `the first request: ${JSON.stringify(probe)}`);
+  const { result, error } = answerTo(probe);
+  assert.ok(result, `server/discover was answered ${JSON.stringify(error)}, so the host fell back to initialize`);
+  assert.deepEqual(result.supportedVersions, [era.version]);
+  assert.deepEqual(requests.map((request) => request.params?._meta?.[versionKey]), requests.map(() => era.version),
+    'every request carries the version it speaks');
+  assert.deepEqual(requests.filter((request) => request.method === 'initialize'), [], 'no initialize');
+  for (const request of requests) assert.equal(answerTo(request).result?.resultType, 'complete', request.method);
+}
+
+const legacyEra = (version) => ({ name: 'legacy', version, opening: ['initialize', 'notifications/initialized'],
+  checkOpening: checkLegacyOpening });
+const modernEra = { name: modern, version: modern, opening: ['server/discover'], checkOpening: checkModernOpening };
+
+// What went between host and connector: each request answered exactly once, the era's opening,
+// nothing on standard error, the turn's one call and its result.
+function checkWire(host, era, { entries, stderr }, step, socket) {
   const [start] = entries;
   assert.equal(start.env.VESK_BRIDGE_SOCKET, socket, 'the configuration\'s env reaches the connector');
   assert.equal(start.env.VESK_HOSTS_MARKER !== undefined, host.passesItsEnvironment, 'what the host passes of its own environment');
@@ -217,13 +253,7 @@ function checkWire(host, { entries, stderr }, step, socket) {
   assert.deepEqual(answers.map((answer) => answer.id).sort(), requests.map((request) => request.id).sort(),
     'every request gets exactly one answer');
   const answerTo = (request) => answers.find((answer) => answer.id === request.id);
-
-  assert.deepEqual(requests.slice(0, host.handshake.length).map((request) => request.method), host.handshake);
-  const probe = requests.find((request) => request.method === 'server/discover');
-  if (probe) assert.equal(answerTo(probe).error.code, -32601);
-  const initialize = requests.find((request) => request.method === 'initialize');
-  assert.equal(initialize.params.protocolVersion, host.protocolVersion);
-  assert.equal(answerTo(initialize).result.protocolVersion, host.protocolVersion, 'the connector answers in the host\'s version');
+  era.checkOpening(era, requests, answerTo);
 
   const calls = requests.filter((request) => request.method === 'tools/call');
   assert.equal(calls.length, 1);
@@ -240,8 +270,18 @@ const interfaces = readFileSync('/proc/self/net/dev', 'utf8').split('\n').slice(
   .map((line) => line.split(':')[0].trim());
 assert.deepEqual(interfaces, ['lo'], 'run.sh runs this in a network namespace that holds only loopback');
 
-for (const host of [claudeCode, codex]) {
-  describe(host.name, () => {
+// Each host as it comes and as the README switches it to the other era.
+const settings = [
+  { name: 'Claude Code as it comes', host: claudeCode, era: modernEra },
+  { name: 'Claude Code with MCP_PROTOCOL_NEGOTIATION=legacy', host: claudeCode, era: legacyEra('2025-11-25'),
+    env: { MCP_PROTOCOL_NEGOTIATION: 'legacy' } },
+  { name: 'Codex as it comes', host: codex, era: legacyEra('2025-06-18') },
+  { name: `Codex opted in to ${modern}`, host: codex, era: modernEra, optIn: true },
+];
+
+for (const setting of settings) {
+  const { host, era } = setting;
+  describe(setting.name, () => {
     const work = mkdtempSync(join(tmpdir(), 'vesk-hosts-'));
     const socket = join(work, 'bridge.sock');
     const log = join(work, 'wire.log');
@@ -253,7 +293,7 @@ for (const host of [claudeCode, codex]) {
       assert.ok(connector && demoHost, 'VESK_CONNECTOR and VESK_DEMO_HOST name the built binaries');
       demo = await startDemoHost(socket);
       model = await host.startModel();
-      await host.configure(work, writeWrapper(work, log), socket, model);
+      await host.configure(work, writeWrapper(work, log), socket, model, setting);
     });
 
     after(async () => {
@@ -268,12 +308,12 @@ for (const host of [claudeCode, codex]) {
         if (step.stopFirst) await stop(demo);
         model.turn = turn(step.tool, step.args);
         try {
-          const result = await host.turn(work, model, step);
-          assert.ok(result.offered.includes(`mcp__vesk__${step.tool}`), `the model was offered ${result.offered}`);
+          const result = await host.turn(work, model, step, setting);
+          assert.ok(result.offered.includes(`mcp__vesk__${step.tool}`), `the model was offered [${result.offered}]`);
           assert.equal(model.turn.results.length, 1, 'the model got the tool\'s result once');
           assert.ok(result.text.includes(step.text), `the model got: ${result.text}`);
           assert.equal(result.isError, step.isError, 'the host marks the error');
-          for (const method of checkWire(host, await wireLog(log), step, socket)) seen.add(method);
+          for (const method of checkWire(host, era, await wireLog(log), step, socket)) seen.add(method);
         } finally {
           // Each turn starts its own connector: a failed one leaves neither processes nor log behind.
           reap();
@@ -282,8 +322,8 @@ for (const host of [claudeCode, codex]) {
       });
     }
 
-    it(`sends ${host.handshake.join(', ')}, then the rest of the loop`, () => {
-      assert.deepEqual([...seen], [...host.handshake, 'notifications/initialized', 'tools/list', 'tools/call']);
+    it(`speaks the ${era.name} era: ${era.opening.join(', ')}, then the rest of the loop`, () => {
+      assert.deepEqual([...seen], [...era.opening, 'tools/list', 'tools/call']);
     });
   });
 }

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Runs the SDK end-to-end test with node's own test runner. VESK_CONNECTOR and VESK_DEMO_HOST name
-# the built binaries. The test needs no network: it exits with 77, saying why, until the pinned SDK
-# is installed from this lockfile (tools/npm-install.sh, which make test runs).
+# Runs the SDK end-to-end test, both SDK generations, with node's own test runner. VESK_CONNECTOR
+# and VESK_DEMO_HOST name the built binaries. The test needs no network: it exits with 77, saying
+# why, until the pinned SDKs are installed from this lockfile (tools/npm-install.sh, which make test
+# runs).
 set -eu
 cd "$(dirname "$0")"
 if ! cmp -s package-lock.json node_modules/.installed-lockfile 2>/dev/null; then
