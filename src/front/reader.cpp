@@ -90,7 +90,7 @@ json discarded() {
 }
 
 // The one object in `text`, or a discarded value; see parseLine().
-json read(std::string_view text, bool repairing) {
+json readObject(std::string_view text, bool repairing) {
   // A raw NUL never belongs in a JSON text (inside a string it must be escaped), but the reader
   // takes it for the end of its input and would accept whatever follows it unread.
   if (!shapedLikeAnObject(text) || text.find('\0') != std::string_view::npos) return discarded();
@@ -116,11 +116,11 @@ json read(std::string_view text, bool repairing) {
 }  // namespace
 
 json parseLine(std::string_view line) {
-  return read(line, true);
+  return readObject(line, true);
 }
 
 json parseReply(std::string_view reply) {
-  return read(reply, false);
+  return readObject(reply, false);
 }
 
 std::string repair(std::string_view bytes) {

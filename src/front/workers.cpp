@@ -15,15 +15,9 @@ namespace {
 // A worker's stack. The deepest thing a worker does is write back an id that nests as deep as the
 // reader allows (copied and dumped one level at a time), which needs between 64 and 128 KiB; this
 // leaves eight times that, and a burst that needs thousands of workers maps a thousandth as much.
-// Sanitizers make every frame several times larger, so their builds keep the usual 8 MiB.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VESK_LARGE_FRAMES 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define VESK_LARGE_FRAMES 1
-#endif
-#endif
-#ifdef VESK_LARGE_FRAMES
+// Sanitizers make every frame several times larger, so their builds (VESK_SANITIZED, which the
+// build defines) keep the usual 8 MiB.
+#ifdef VESK_SANITIZED
 constexpr std::size_t stackSize = std::size_t{8} << 20;
 #else
 constexpr std::size_t stackSize = std::size_t{1} << 20;

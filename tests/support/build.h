@@ -6,25 +6,19 @@
 
 namespace testing_support {
 
-#if defined(__has_feature)
-#define TESTING_HAS_FEATURE(x) __has_feature(x)
+// The build defines VESK_SANITIZED in every sanitized build, and VESK_THREAD_SANITIZER too under
+// ThreadSanitizer.
+#ifdef VESK_SANITIZED
+inline constexpr bool sanitized = true;
 #else
-#define TESTING_HAS_FEATURE(x) 0
+inline constexpr bool sanitized = false;
 #endif
 
-#if defined(__SANITIZE_THREAD__) || TESTING_HAS_FEATURE(thread_sanitizer)
+#ifdef VESK_THREAD_SANITIZER
 inline constexpr bool threadSanitizer = true;
 #else
 inline constexpr bool threadSanitizer = false;
 #endif
-
-#if defined(__SANITIZE_ADDRESS__) || TESTING_HAS_FEATURE(address_sanitizer)
-inline constexpr bool addressSanitizer = true;
-#else
-inline constexpr bool addressSanitizer = false;
-#endif
-
-inline constexpr bool sanitized = threadSanitizer || addressSanitizer;
 
 // Threads that the sanitizer runtime itself runs in the connector once it has started one.
 inline constexpr std::size_t runtimeThreads = threadSanitizer ? 1 : 0;
