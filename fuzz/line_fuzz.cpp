@@ -55,7 +55,8 @@ bool isModern(const json& request) {
 void checkCall(const json& request, const json& answer) {
   if (answer.contains("error")) {
     int code = answer["error"].value("code", 0);
-    if (code != -32602 && code != -32022) fuzzing::fail("tool call with another error", answer.dump());
+    if (code != -32602 && code != -32022)
+      fuzzing::fail("tool call with another error", answer.dump());
     return;
   }
   auto params = request.find("params");
@@ -64,7 +65,8 @@ void checkCall(const json& request, const json& answer) {
   json expected = {{"content", {{{"type", "text"}, {"text", notOpen}}}}, {"isError", true}};
   if (isModern(request)) {
     expected["resultType"] = "complete";
-    expected["_meta"] = {{"io.modelcontextprotocol/serverInfo", {{"name", "vesk"}, {"version", "1.0"}}}};
+    expected["_meta"] = {
+        {"io.modelcontextprotocol/serverInfo", {{"name", "vesk"}, {"version", "1.0"}}}};
   }
   if (!isTool(name) || answer.value("result", json()) != expected)
     fuzzing::fail("tool call without the not-open result", answer.dump());

@@ -54,9 +54,11 @@ const std::string& listing(Era era) {
   // the text is spliced into each envelope instead. The catalogue's strings are all ASCII, so the
   // dump cannot throw.
   static const std::string legacy = nlohmann::json{{"tools", tools}}.dump();
-  static const std::string modern =
-      nlohmann::json{{"tools", tools}, {"ttlMs", cacheMilliseconds}, {"cacheScope", cacheScope}}
-          .dump();
+  static const std::string modern = [] {
+    nlohmann::json result = {{"tools", tools}, {"ttlMs", cacheMilliseconds}};
+    result["cacheScope"] = cacheScope;
+    return result.dump();
+  }();
   return era == Era::modern ? modern : legacy;
 }
 

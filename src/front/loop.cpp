@@ -58,13 +58,16 @@ void ping(const json& id, const json& /*params*/, Era era) {
 void discover(const json& id, const json& /*params*/, Era era) {
   // Never changes, so it is written once; the server's name and version go in every modern
   // result's `_meta`, so not here.
-  static const std::string text = json{
-      {"supportedVersions", {modernVersion}},
-      {"capabilities", capabilities()},
-      {"instructions", instructions},
-      {"ttlMs", cacheMilliseconds},
-      {"cacheScope", cacheScope},
-  }.dump();
+  static const std::string text = [] {
+    json result = {
+        {"supportedVersions", {modernVersion}},
+        {"capabilities", capabilities()},
+        {"instructions", instructions},
+        {"ttlMs", cacheMilliseconds},
+        {"cacheScope", cacheScope},
+    };
+    return result.dump();
+  }();
   reply(id, Serialised{text}, era);
 }
 

@@ -29,8 +29,8 @@ class Group {
 };
 
 // Worker threads with no limit of their own on how many run at once. An item goes to a worker that
-// is idle; when every worker is busy, a new thread starts at once for it, so a slow item never holds
-// up another. A worker that has had nothing to do for `linger` ends, so an idle pool holds no
+// is idle; when every worker is busy, a new thread starts at once for it, so a slow item never
+// holds up another. A worker that has had nothing to do for `linger` ends, so an idle pool holds no
 // thread.
 //
 // A pool is never destroyed: its idle workers may still be waiting on it while the process exits.

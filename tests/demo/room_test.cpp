@@ -117,8 +117,9 @@ TEST(Room, DeliversLabelledMessagesAndReadsTheNewestOldestFirst) {
     SCOPED_TRACE(c.lastN.dump());
     EXPECT_EQ(room.respond(readLine("docs", c.lastN)), json({{"ok", true}, {"text", c.text}}));
   }
-  EXPECT_EQ(room.respond(R"({"op":"read","chat":"review"})"),  // no last_n: 6, and nothing there yet
-            json({{"ok", true}, {"text", "No messages in \"Code review\" (review) yet."}}));
+  EXPECT_EQ(
+      room.respond(R"({"op":"read","chat":"review"})"),  // no last_n: 6, and nothing there yet
+      json({{"ok", true}, {"text", "No messages in \"Code review\" (review) yet."}}));
 }
 
 TEST(Room, PassesAConversationOnAtMostThreeTimesInARow) {
