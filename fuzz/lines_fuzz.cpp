@@ -43,7 +43,7 @@ std::vector<std::string> readAll(std::string_view payload, std::size_t piece) {
   });
   vesk::Lines reader(ends[0]);
   std::vector<std::string> lines;
-  std::span<char> line;
+  std::string_view line;
   while (reader.next(line)) lines.emplace_back(line.data(), line.size());
   feeder.join();
   ::close(ends[0]);
