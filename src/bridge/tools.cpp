@@ -114,8 +114,8 @@ void call(const json& id, const json& params, Era era, const std::atomic<bool>* 
 
 void cancel(const json& requestId) {
   std::lock_guard<std::mutex> hold(cancellableLock);
-  for (Cancellable* call : cancellable) {
-    if (call->id == requestId) call->cancelled = true;
+  for (Cancellable* pending : cancellable) {
+    if (pending->id == requestId) pending->cancelled = true;
   }
 }
 

@@ -98,8 +98,8 @@ const json* modernMeta(const json& params) {
 // What is wrong with a modern request's `_meta`, or nothing.
 std::optional<std::string> fault(const json& meta) {
   if (!meta.find(versionKey)->is_string()) return versionKey + " must be a string";
-  auto capabilities = meta.find(capabilitiesKey);
-  if (capabilities == meta.end() || !capabilities->is_object())
+  auto declared = meta.find(capabilitiesKey);
+  if (declared == meta.end() || !declared->is_object())
     return capabilitiesKey + " must be an object";
   auto client = meta.find(clientKey);
   if (client == meta.end()) return std::nullopt;
@@ -138,8 +138,8 @@ void dispatch(const json& message) {
   auto id = message.find("id");
   if (id == message.end()) {
     // A notification: nothing to answer. Only a cancellation has an effect, on modern calls.
-    auto request = params.find("requestId");
-    if (method == "notifications/cancelled" && request != params.end()) cancel(*request);
+    auto cancelled = params.find("requestId");
+    if (method == "notifications/cancelled" && cancelled != params.end()) cancel(*cancelled);
     return;
   }
   if (const json* meta = modernMeta(params)) return serveModern(*id, method, params, *meta);
