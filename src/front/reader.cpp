@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <utility>
 
 #include "front/builder.h"
 #include "front/utf8.h"
@@ -89,6 +90,16 @@ json discarded() {
   return json(json::value_t::discarded);
 }
 
+// Runs nlohmann's JSON parser alone over [begin, end) into `builder`. json::sax_parse() would do
+// the same behind a switch over every input format it knows, whose binary readers, when the
+// compiler does not fold the switch away, bring in libm: a third of a megabyte more for every
+// connector at start.
+template <class Iterator>
+bool parseInto(reading::Builder& builder, Iterator begin, Iterator end) {
+  auto input = nlohmann::detail::input_adapter(std::move(begin), std::move(end));
+  return nlohmann::detail::parser<json, decltype(input)>(std::move(input)).sax_parse(&builder);
+}
+
 // The one object in `text`, or a discarded value; see parseLine().
 json readObject(std::string_view text, bool repairing) {
   // A raw NUL never belongs in a JSON text (inside a string it must be escaped), but the reader
@@ -102,9 +113,9 @@ json readObject(std::string_view text, bool repairing) {
     const char* end = begin + text.size();
     bool parsed = false;
     if (utf8::wellFormed(text)) {
-      parsed = json::sax_parse(begin, end, &builder);
+      parsed = parseInto(builder, begin, end);
     } else if (repairing) {
-      parsed = json::sax_parse(utf8::Repaired(begin, end), utf8::Repaired(end, end), &builder);
+      parsed = parseInto(builder, utf8::Repaired(begin, end), utf8::Repaired(end, end));
     }
     if (parsed && builder.root.is_object()) return std::move(builder.root);
   } catch (const std::exception&) {
