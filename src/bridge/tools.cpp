@@ -1,6 +1,7 @@
 #include "bridge/tools.h"
 
 #include <cstdint>
+#include <new>
 #include <utility>
 
 #include "bridge/exchange.h"
@@ -74,10 +75,17 @@ void handover(const json& id, const json& params) {
   // The copies are made here, before the call is counted, so that a call lost for want of memory
   // leaves nothing for the wait at end of input to wait on. They are the work item's own: the
   // queue destroys them before the call leaves `running`.
-  calls.submit(running, [id = json(id), params = json(params)]() mutable {
-    // A message may be tens of megabytes; taken apart, its copy can be let go with no memory left.
-    Dismantling unmade(params);
-    call(id, params);
+  calls.submit(running, [id = json(id), params = json(params)] {
+    try {
+      call(id, params);
+    } catch (const std::bad_alloc&) {
+      // Memory ran out, and stayed out, before the answer, which is written last: the call still
+      // gets one, the no-answer result, once there is room again. Failing again, it is lost alone.
+      try {
+        reply(id, result(silent()));
+      } catch (const std::bad_alloc&) {
+      }
+    }
   });
 }
 

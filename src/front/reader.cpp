@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "front/builder.h"
+#include "front/memory.h"
 #include "front/utf8.h"
 
 namespace vesk {
@@ -109,6 +110,7 @@ json read(std::string_view text, bool repairing) {
     if (parsed && builder.root.is_object()) return std::move(builder.root);
   } catch (const std::exception&) {
     // Out of memory (std::bad_alloc): this text is lost, and only this one.
+    replenish();
   }
   return discarded();
 }
@@ -138,10 +140,6 @@ const json& objectMember(const json& object, const char* key) {
   static const json none = json::object();
   auto found = object.find(key);
   return found != object.end() && found->is_object() ? *found : none;
-}
-
-Dismantling::~Dismantling() {
-  reading::dismantle(value);
 }
 
 }  // namespace vesk

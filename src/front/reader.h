@@ -35,18 +35,4 @@ std::string repair(std::string_view bytes);
 std::string stringMember(const nlohmann::json& object, const char* key);
 const nlohmann::json& objectMember(const nlohmann::json& object, const char* key);
 
-// Takes a value apart leaf by leaf when the scope ends. nlohmann's destructor allocates a stack as
-// large as a value's children to free them; this frees them allocating nothing, so that a large
-// value can still be let go when memory has run out.
-class Dismantling {
- public:
-  explicit Dismantling(nlohmann::json& unmade) : value(unmade) {}
-  ~Dismantling();
-  Dismantling(const Dismantling&) = delete;
-  Dismantling& operator=(const Dismantling&) = delete;
-
- private:
-  nlohmann::json& value;
-};
-
 }  // namespace vesk
