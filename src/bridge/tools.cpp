@@ -75,7 +75,8 @@ void handover(const json& id, const json& params) {
   // The copies are made here, before the call is counted, so that a call lost for want of memory
   // leaves nothing for the wait at end of input to wait on. They are the work item's own: the
   // queue destroys them before the call leaves `running`.
-  calls.submit(running, [id = json(id), params = json(params)] {
+  calls.submit(running, [id = json(id), params = json(params)]() mutable {
+    Dismantling unmade(params);  // a message's copy may hold millions of values: see Dismantling
     try {
       call(id, params);
     } catch (const std::bad_alloc&) {

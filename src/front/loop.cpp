@@ -65,6 +65,7 @@ void dispatch(const json& message) {
 
 void handle(std::string_view line) {
   json message = parseLine(line);
+  Dismantling unmade(message);
   if (!message.is_object()) return;  // not one JSON object (a discarded value is not an object)
   try {
     dispatch(message);

@@ -142,4 +142,8 @@ const json& objectMember(const json& object, const char* key) {
   return found != object.end() && found->is_object() ? *found : none;
 }
 
+Dismantling::~Dismantling() {
+  reading::dismantle(value);
+}
+
 }  // namespace vesk

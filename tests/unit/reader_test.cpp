@@ -162,3 +162,9 @@ TEST(Parse, ReadsANumberWrittenAsAWholeOneWithinSigned64BitsAsThatInteger) {
   // Beyond binary64 the whole text is refused, whatever member holds the number.
   EXPECT_TRUE(parsed(R"({"n":1e999999999999999999})").is_discarded());
 }
+
+TEST(Dismantling, LeavesAnEmptyValueOfTheSameKind) {
+  json value = parsed(R"({"a":[1,[2,{"b":[]}]],"c":"x"})");
+  { vesk::Dismantling unmade(value); }
+  EXPECT_EQ(value, json::object());
+}
