@@ -60,6 +60,12 @@ void spend() {
 }  // namespace
 
 void tuneMemory() {
+#if defined(__GLIBC__)
+  // One heap for every thread. malloc_trim() gives back all the free memory of the main heap but
+  // only the middle of the others, whose free tops kept 10 to 15 MB after a burst of big replies,
+  // against 3 MB with one heap; its lock cost a burst of 500 such calls a tenth at most.
+  ::mallopt(M_ARENA_MAX, 1);
+#endif
   replenish();
   std::set_new_handler(spend);
 }
