@@ -37,7 +37,7 @@ struct Host {
   int listener = -1;
   int poller = -1;
   std::chrono::milliseconds delay{0};
-  std::string pad;  // appended to every reply's text
+  std::string pad;                               // appended to every reply's text
   std::unordered_map<int, std::string> partial;  // request bytes of each open connection
   std::deque<Pending> held;                      // replies waiting for their delay, oldest first
   long served = 0, bad = 0;

@@ -26,8 +26,8 @@ constexpr std::size_t reserveSize = std::size_t{16} << 20;
 std::atomic<void*> reserve{nullptr};
 
 void* mapReserve() noexcept {
-  void* block = ::mmap(nullptr, reserveSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                       -1, 0);
+  void* block =
+      ::mmap(nullptr, reserveSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   return block == MAP_FAILED ? nullptr : block;
 }
 

@@ -226,7 +226,8 @@ TEST(Field, CallsThatRunOutOfMemoryAreLostOneByOne) {
   for (int trial = 0; trial < trials; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
     Switchboard host(chatEcho, true);
-    Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}}, {"/usr/bin/prlimit", limit, "--"});
+    Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}},
+                        {"/usr/bin/prlimit", limit, "--"});
     ::fcntl(connector.stdoutFd(), F_SETPIPE_SZ, 1 << 20);  // room for every answer until the end
     std::thread writer([&] { connector.send(echoCalls(0, count)); });
     // The host holds every call until all have come, or until the main thread carries one itself

@@ -28,8 +28,8 @@ class Switchboard {
   void await(std::size_t n);  // waits until `n` requests have been read
   // The same, for at most `patience`; false when fewer have been read by then.
   bool await(std::size_t n, std::chrono::milliseconds patience);
-  void release();             // answers every held request, and from then on answers at once
-  std::size_t answered();     // how many replies were sent whole
+  void release();          // answers every held request, and from then on answers at once
+  std::size_t answered();  // how many replies were sent whole
 
  private:
   struct Connection {
