@@ -15,11 +15,11 @@ namespace vesk {
 
 namespace {
 
-// Room for unwinding a lost call and writing its answer, with its neighbours in flight taking what
-// is left alongside. It is address space, never touched, so it costs no resident memory: what runs
-// out under a limit (RLIMIT_AS, or strict overcommit) is exactly what it gives back. Mapped on its
-// own, so that giving it up unmaps it and any thread's allocation can use the room, whichever
-// malloc arena it draws from.
+// Room for the allocations made just as memory runs out, the unwinding of nlohmann's values among
+// them, while the calls in flight give memory back. It is address space, never touched, so it
+// costs no resident memory: what runs out under a limit (RLIMIT_AS, or strict overcommit) is
+// exactly what it gives back. Mapped on its own, so that giving it up unmaps it and any thread's
+// allocation can use the room.
 constexpr std::size_t reserveSize = std::size_t{16} << 20;
 
 // Held, or null once given up; only ever exchanged, so the handler takes no lock on any thread.
@@ -51,7 +51,10 @@ void spend() {
   auto now = std::chrono::steady_clock::now();
   if (now - last > std::chrono::milliseconds(20)) since = now;
   last = now;
-  if (now - since > patience) throw std::bad_alloc();
+  if (now - since > patience) {
+    last = {};  // the next allocation, the lost call's answer say, waits afresh
+    throw std::bad_alloc();
+  }
   timespec pause{0, 1000000};
   ::nanosleep(&pause, nullptr);
   replenish();
