@@ -2,10 +2,11 @@
 // request line at once, or after a fixed delay, from one epoll thread, so that the host is never
 // what a benchmark measures.
 //
-//   bench-host SOCKET DELAY_MS
+//   bench-host SOCKET DELAY_MS [PAD_BYTES]
 //
 // The reply names the request's chat, `{"ok":true,"text":"read <chat>"}`, so the driver can tell
-// that each answer came from its own exchange. A line "stats" on standard input is answered on
+// that each answer came from its own exchange; with PAD_BYTES, that many bytes of "x" follow the
+// chat in the text, for the big replies. A line "stats" on standard input is answered on
 // standard output with "served N bad M" (the counts since the last "stats"); end of input stops it.
 #include <fcntl.h>
 #include <sys/epoll.h>
@@ -36,6 +37,7 @@ struct Host {
   int listener = -1;
   int poller = -1;
   std::chrono::milliseconds delay{0};
+  std::string pad;                               // appended to every reply's text
   std::unordered_map<int, std::string> partial;  // request bytes of each open connection
   std::deque<Pending> held;                      // replies waiting for their delay, oldest first
   long served = 0, bad = 0;
@@ -64,7 +66,7 @@ std::string replyFor(Host& host, std::string_view request) {
   std::string chat = member(request, "chat");
   bool valid = member(request, "op") == "read" && !chat.empty();
   ++(valid ? host.served : host.bad);
-  return "{\"ok\":true,\"text\":\"read " + chat + "\"}\n";
+  return "{\"ok\":true,\"text\":\"read " + chat + host.pad + "\"}\n";
 }
 
 void finish(int fd, const std::string& reply) {
@@ -149,12 +151,13 @@ void watch(int poller, int fd) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: bench-host SOCKET DELAY_MS\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: bench-host SOCKET DELAY_MS [PAD_BYTES]\n");
     return 2;
   }
   Host host;
   host.delay = std::chrono::milliseconds(std::atol(argv[2]));
+  if (argc == 4) host.pad.assign(static_cast<std::size_t>(std::atol(argv[3])), 'x');
   host.listener = listen(argv[1]);
   host.poller = ::epoll_create1(EPOLL_CLOEXEC);
   if (host.listener < 0 || host.poller < 0) {

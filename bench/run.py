@@ -193,8 +193,14 @@ def initialized(_ident, result):
     return isinstance(result.get("protocolVersion"), str) and "capabilities" in result
 
 
-def read_result(ident, result):
-    return result == {"content": [{"type": "text", "text": f"read c{ident}"}], "isError": False}
+def read_result(ident, result, pad=0):
+    text = f"read c{ident}" + "x" * pad
+    return result == {"content": [{"type": "text", "text": text}], "isError": False}
+
+
+def padded(pad):
+    """read_result for replies whose text carries `pad` bytes more."""
+    return lambda ident, result: read_result(ident, result, pad)
 
 
 # --- the programs and the hosts ---------------------------------------------------------------
@@ -203,10 +209,11 @@ def read_result(ident, result):
 class Host:
     """The bench host on a socket of its own, answering after `delay_ms`."""
 
-    def __init__(self, build, folder, delay_ms):
-        self.path = os.path.join(folder, f"host-{delay_ms}.sock")
+    def __init__(self, build, folder, delay_ms, pad=0):
+        self.path = os.path.join(folder, f"host-{delay_ms}-{pad}.sock")
+        self.pad = pad  # bytes of "x" after the chat in every reply's text
         self.popen = subprocess.Popen([os.path.join(build, "bench", "bench-host"), self.path,
-                                       str(delay_ms)], stdin=subprocess.PIPE,
+                                       str(delay_ms), str(pad)], stdin=subprocess.PIPE,
                                       stdout=subprocess.PIPE, text=True, bufsize=1)
         if self.popen.stdout.readline().strip() != "ready":
             raise Failure("bench host did not start")
@@ -312,7 +319,7 @@ def sequential(connector, floor, host, count):
             process.send(tool_call(i, modern))
             answer = process.lines(1)
             times[name].append(process.arrived - begin)
-            check(answer, i, 1, read_result, modern)
+            check(answer, i, 1, padded(host.pad), modern)
     for process in programs.values():
         process.finish()
     host.served(2 * count)
@@ -360,7 +367,7 @@ def calls(subject, host, count, after):
         process.finish()
     else:
         figures["exit_ms"] = 1e3 * process.finish()
-    check(lines, 1, count, read_result)
+    check(lines, 1, count, padded(host.pad))
     host.served(count)
     return figures
 
@@ -406,6 +413,7 @@ def benchmark(build, count, program):
     bridge = Subject("floor-bridge", [os.path.join(build, "bench", "floor-bridge")], True)
     with tempfile.TemporaryDirectory(prefix="vesk-bench-") as folder:
         fast, slow = Host(build, folder, 0), Host(build, folder, 500)
+        mega, most = Host(build, folder, 0, 1000000), Host(build, folder, 0, 3900000)
         try:
             return {
                 "cold": cold_starts(connector, responder, 30 * count),
@@ -417,10 +425,14 @@ def benchmark(build, count, program):
                 "latency_modern": sequential(modern, connector, fast, 2000 * count),
                 "calls": rounds(count, lambda s: calls(s, fast, 10000, "settle"), connector, bridge),
                 "wide": rounds(count, lambda s: calls(s, slow, 1000, "exit"), connector, bridge),
+                "mega": sequential(connector, bridge, mega, 10 * count),
+                "most": sequential(connector, bridge, most, 5 * count),
+                # Half a gigabyte through one host thread: one round, in turn.
+                "burst": rounds(1, lambda s: calls(s, mega, 500, "settle"), connector, bridge),
             }
         finally:
-            fast.stop()
-            slow.stop()
+            for host in (fast, slow, mega, most):
+                host.stop()
 
 
 # Each row: label, scenario, figure, unit, scale, goal text, test of (value, ratio) against the goal.
@@ -455,6 +467,13 @@ ROWS = [
     ("  peak threads (sampled)", "wide", "threads", "", 1, ">= 1,001 (all at once)",
      lambda v, r: v >= 1001),
     ("  exit right after, workers still there", "wide", "exit_ms", "ms", 1, "", None),
+    ("tool call, 1 MB reply, median", "mega", "median_us", "us", 1, "<= 1.5x floor",
+     lambda v, r: r <= 1.5),
+    ("tool call, 3.9 MB reply, median", "most", "median_us", "us", 1, "<= 1.5x floor",
+     lambda v, r: r <= 1.5),
+    ("500 calls with 1 MB replies at once, wall", "burst", "wall_s", "s", 1, "", None),
+    ("  peak RSS", "burst", "rss_kb", "MB", 1 / 1024, "", None),
+    ("  RSS once back to 1 thread", "burst", "settled_rss_kb", "MB", 1 / 1024, "", None),
 ]
 
 

@@ -6,13 +6,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "bridge/platform.h"
-#include "front/memory.h"
 #include "front/reader.h"
 
 namespace vesk {
@@ -21,7 +20,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::size_t firstRead = 1024;
 constexpr std::size_t readSize = 65536;
 constexpr std::size_t replyCap = 4000000;  // decimal, not 4 MiB
 constexpr time_t patience = 660;           // seconds, for each single read and each write
@@ -63,22 +61,18 @@ bool transmit(int fd, std::string_view frame) {
 // error or the time-out), or the cap is reached. A read interrupted by a stop and continue (see
 // transmit()) is read again.
 std::string receive(int fd) {
-  // Read straight into the reply, whose room starts small and doubles up to `readSize` a read: a
-  // reply is mostly a line of a few hundred bytes, and a call waiting on its host, one of perhaps
-  // thousands, then holds that much rather than a read buffer's pages as well.
+  // Every read asks for `readSize` bytes, since where a read ends decides whether an LF ends the
+  // reply. The buffer is left uninitialised: the system maps its pages only as reads fill them, so
+  // a call waiting on its host, one of perhaps thousands, holds one page of it rather than sixteen.
+  std::unique_ptr<char[]> buffer(new char[readSize]);
   std::string received;
-  std::size_t size = 0;  // what has been read; the rest of `received` is room for the next read
   for (;;) {
-    received.resize(size + std::clamp(size, firstRead, readSize));
-    ssize_t n = ::read(fd, received.data() + size, received.size() - size);
+    ssize_t n = ::read(fd, buffer.get(), readSize);
     if (n < 0 && errno == EINTR) continue;
-    if (n > 0) size += static_cast<std::size_t>(n);
+    if (n > 0) received.append(buffer.get(), static_cast<std::size_t>(n));
     // Ends at end of file, an error or a time-out (not told apart), a complete line from the host,
     // or the cap, for a host that never ends its line.
-    if (n <= 0 || received[size - 1] == '\n' || size >= replyCap) {
-      received.resize(size);
-      return received;
-    }
+    if (n <= 0 || received.back() == '\n' || received.size() >= replyCap) return received;
   }
 }
 
@@ -111,12 +105,7 @@ nlohmann::json talk(int fd, const nlohmann::json& request) {
   }
   frame += '\n';
   if (!transmit(fd, frame)) return unreachable();
-  std::string received = receive(fd);
-  bool large = received.size() >= largeBlock;
-  json reply = replyFrom(received);
-  // A long reply leaves free memory in this thread's heap; the system gets it back now.
-  if (large) releaseMemory();
-  return reply;
+  return replyFrom(receive(fd));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -64,6 +65,16 @@ std::int64_t lastN(const json& given) {
     return value <= INT64_MAX ? static_cast<std::int64_t>(value) : unset;
   }
   return found->is_number_integer() ? found->get<std::int64_t>() : unset;
+}
+
+// Answers a call whose memory ran out, and stayed out, before its answer, which is written last:
+// it still gets one, the no-answer result, once there is room again. Failing again, it is lost
+// alone.
+void lost(const json& id, Era era, const std::atomic<bool>* cancelled) noexcept {
+  try {
+    if (cancelled == nullptr || !cancelled->load()) reply(id, result(silent()), era);
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 }  // namespace
@@ -129,9 +140,13 @@ void handover(const json& id, const json& params, Era era) {
   Listed listed(ticket.get());
   calls.submit(running, [id = json(id), params = json(params), era, ticket = std::move(ticket),
                          listed = std::move(listed)]() mutable {
-    // A message may be tens of megabytes; taken apart, its copy can be let go with no memory left.
-    Dismantling unmade(params);
-    call(id, params, era, ticket ? &ticket->cancelled : nullptr);
+    Dismantling unmade(params);  // a message's copy may hold millions of values: see Dismantling
+    const std::atomic<bool>* cancelled = ticket ? &ticket->cancelled : nullptr;
+    try {
+      call(id, params, era, cancelled);
+    } catch (const std::bad_alloc&) {
+      lost(id, era, cancelled);
+    }
   });
 }
 

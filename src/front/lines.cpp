@@ -51,24 +51,25 @@ bool Lines::next(std::string_view& line) {
 }
 
 bool Lines::more() {
-  if (skipping) return skim();
-  std::size_t used;
   try {
+    if (skipping) return skim();
     compact();
-    used = pending.size();
+    std::size_t used = pending.size();
     pending.resize(used + chunk);
+    ssize_t n = readSome(fd, pending.data() + used, chunk);
+    pending.resize(used + (n > 0 ? static_cast<std::size_t>(n) : 0));
+    if (n <= 0) ended = true;  // end of input, or a descriptor that can no longer be read
+    return n > 0;
   } catch (const std::bad_alloc&) {
     // No room for the line so far and a chunk more: it is lost alone. Its bytes go now, and the
-    // rest of it as it arrives.
+    // rest of it as it arrives; should the next line's first bytes find no room either, it goes
+    // the same way.
     std::string().swap(pending);
     lineStart = scanned = 0;
     skipping = true;
-    return skim();
+    replenish();
+    return true;
   }
-  ssize_t n = readSome(fd, pending.data() + used, chunk);
-  pending.resize(used + (n > 0 ? static_cast<std::size_t>(n) : 0));
-  if (n <= 0) ended = true;  // end of input, or a descriptor that can no longer be read
-  return n > 0;
 }
 
 bool Lines::skim() {
@@ -81,12 +82,8 @@ bool Lines::skim() {
     }
     char* lf = static_cast<char*>(std::memchr(scratch, '\n', static_cast<std::size_t>(n)));
     if (lf == nullptr) continue;
-    try {
-      pending.assign(lf + 1, scratch + n);
-      skipping = false;
-    } catch (const std::bad_alloc&) {
-      // The next line's first bytes are lost with it; it is skipped to its end as well.
-    }
+    pending.assign(lf + 1, scratch + n);
+    skipping = false;
     return true;
   }
 }

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "front/builder.h"
+#include "front/memory.h"
 #include "front/utf8.h"
 
 namespace vesk {
@@ -120,6 +121,7 @@ json readObject(std::string_view text, bool repairing) {
     if (parsed && builder.root.is_object()) return std::move(builder.root);
   } catch (const std::exception&) {
     // Out of memory (std::bad_alloc): this text is lost, and only this one.
+    replenish();
   }
   return discarded();
 }

@@ -18,8 +18,12 @@ namespace vesk {
 // A number written with a fraction or an exponent that is a whole number within signed 64 bits
 // (3.0, 30e-1) is read as that integer, since its double could not tell -2^63 from the numbers
 // just beyond it; any other such number stays a double. The top-level `id` member is the
-// exception: it is written back, so it keeps the type it was read as, and 2.0 stays a double.
-// Never throws.
+// exception: it is written back, so it keeps the type it was read as. An id written with a
+// fraction or an exponent, or an integer beyond 64 bits, is read as the nearest binary64 double and
+// written back in the shortest form that reads as that double: 2.0 as 2.0, 1e2 as 100.0,
+// 0.10000000000000001 as 0.1, 99999999999999999999 as 1e+20; digits beyond a double's precision
+// are not kept. A number beyond binary64 (1e400, a 400-digit integer), in the id or any other
+// member, makes the line unreadable. Never throws.
 nlohmann::json parseLine(std::string_view line);
 
 // The object in a host's reply, read as parseLine() reads a line, except that bytes that are not
@@ -36,8 +40,8 @@ std::string stringMember(const nlohmann::json& object, const char* key);
 const nlohmann::json& objectMember(const nlohmann::json& object, const char* key);
 
 // Takes a value apart leaf by leaf when the scope ends. nlohmann's destructor allocates a stack as
-// large as a value's children to free them; this frees them allocating nothing, so that a large
-// value can still be let go when memory has run out.
+// large as a value's children to free them, which for a line of 100 MB of small numbers is 800 MB
+// more at the peak; this frees them allocating nothing.
 class Dismantling {
  public:
   explicit Dismantling(nlohmann::json& unmade) : value(unmade) {}

@@ -25,6 +25,10 @@ constexpr std::size_t stackSize = std::size_t{1} << 20;
 
 // Starts a detached thread running `entry(argument)`; false when none can be had.
 bool spawn(void* (*entry)(void*), void* argument) noexcept {
+  // While memory is short, no thread is started: its stack would take the room that the calls
+  // losing their memory need, and the caller carries the item itself, which also holds back the
+  // requests behind it.
+  if (!replenish()) return false;
   pthread_attr_t attributes;
   ::pthread_attr_init(&attributes);
   // Detached: nobody joins a worker; the group tells when the work is done.
@@ -107,6 +111,7 @@ void Workers::serve(Item* item) noexcept {
     attempt(*item);
     // The item's copies die before leave(): after it the process may already be ending.
     delete item;
+    replenish();  // after a loss, once there is room again
     hold.lock();
     // Counted idle before the group hears, so that a caller who waits on the group and submits
     // again finds this worker rather than starting another.

@@ -1,13 +1,17 @@
 // What real clients and machines do to the connector, end to end through the built binary: a
 // terminal's stop and continue, non-blocking pipes, Node's lone surrogates, huge lines, and memory
 // running out. Every request with an id must still get its answer.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -21,6 +25,7 @@
 #include "support/connector.h"
 #include "support/host.h"
 #include "support/procfs.h"
+#include "support/switchboard.h"
 
 using nlohmann::json;
 using namespace testing_support;
@@ -32,6 +37,14 @@ void stopAndContinue(pid_t pid) {
   ::kill(pid, SIGSTOP);
   EXPECT_TRUE(awaitTask(pid, ""));
   ::kill(pid, SIGCONT);
+}
+
+// Whether the main thread of `pid` waits on the bridge socket: it is then carrying a call itself,
+// as it does when no thread can be had for one.
+bool mainThreadWaitsOnHost(pid_t pid) {
+  std::string channel;
+  std::ifstream("/proc/" + std::to_string(pid) + "/wchan") >> channel;
+  return channel.find("unix_stream_read") != std::string::npos;
 }
 
 }  // namespace
@@ -198,4 +211,49 @@ TEST(Field, ALineThatCannotBeHeldIsLostAlone) {
   release.open();
   EXPECT_EQ(connector.response(), toolResult("flight", "in flight", false));
   finished(connector);
+}
+
+// Thousands of calls in flight under an address-space limit: threads run out, then memory, and a
+// call whose memory runs out costs that call alone, which still gets the no-answer result. An
+// allocation failing while another call unwinds used to end the process, a race, so several
+// trials run.
+TEST(Field, CallsThatRunOutOfMemoryAreLostOneByOne) {
+  if (sanitized) GTEST_SKIP() << "sanitizer runtimes reserve address space of their own";
+  const int count = 2000, trials = 4;
+  long idle = idleSize();
+  ASSERT_GT(idle, 0);
+  std::string limit = "--as=" + std::to_string((idle + (160 << 10)) * 1024);
+  for (int trial = 0; trial < trials; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    Switchboard host(chatEcho, true);
+    Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}},
+                        {"/usr/bin/prlimit", limit, "--"});
+    ::fcntl(connector.stdoutFd(), F_SETPIPE_SZ, 1 << 20);  // room for every answer until the end
+    std::thread writer([&] { connector.send(echoCalls(0, count)); });
+    // The host holds every call until all have come, or until the main thread carries one itself
+    // for want of a thread: as many are in flight then as the limit allows.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!host.await(count, std::chrono::milliseconds(10)) &&
+           !mainThreadWaitsOnHost(connector.process()) &&
+           std::chrono::steady_clock::now() < deadline) {
+    }
+    host.release();
+    writer.join();
+    connector.line(pingLine("after"));
+    std::map<std::string, int> seen;  // by the id's JSON text
+    int lost = 0;
+    for (const json& answer : parsed(finished(connector))) {  // exit 0, nothing on stderr
+      const json& id = answer["id"];
+      EXPECT_EQ(++seen[id.dump()], 1) << "answered twice: " << id;
+      if (id == "after") {
+        EXPECT_EQ(answer, pong("after"));
+      } else if (answer != echoed(id.get<int>())) {
+        EXPECT_EQ(answer, toolResult(id, noAnswer, true));
+        ++lost;
+      }
+    }
+    EXPECT_EQ(seen.count("\"after\""), 1u);
+    RecordProperty("answered" + std::to_string(trial), static_cast<int>(seen.size()));
+    RecordProperty("lost" + std::to_string(trial), lost);
+  }
 }

@@ -152,6 +152,24 @@ TEST(HostileHosts, MegabytesOfReplyAreCappedNotAwaited) {
   });
 }
 
+TEST(HostileHosts, ARawLineFeedInsideOneReadDoesNotEndTheReply) {
+  // Each read asks for 65,536 bytes, so a reply that arrives in one write is read whole wherever a
+  // line feed between its tokens falls: here as byte 1,024 ... 32,768, where smaller reads ended.
+  const struct {
+    const char* name;
+    std::size_t at;
+  } offsets[] = {{"1,024", 1024}, {"2,048", 2048},   {"4,096", 4096},
+                 {"8,192", 8192}, {"16,384", 16384}, {"32,768", 32768}};
+  std::vector<Case> cases;
+  for (const auto& offset : offsets) {
+    const std::string head = "{\"ok\":true,\"text\":\"";
+    std::string text(offset.at - head.size() - 2, 'x');  // then the closing quote, then the LF
+    cases.push_back({offset.name, head + text + "\"\n}\n",
+                     toolResult(static_cast<int>(cases.size()), text, false)});
+  }
+  playAll(cases);
+}
+
 TEST(HostileHosts, ARepliesDribbledAByteAtATimeIsReadWhole) {
   // Each byte is one read for the connector: a line end in the middle ends the reply there.
   auto dribble = [](std::string reply) {

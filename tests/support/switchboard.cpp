@@ -41,6 +41,11 @@ void Switchboard::await(std::size_t n) {
   arrived.wait(hold, [&] { return requests >= n; });
 }
 
+bool Switchboard::await(std::size_t n, std::chrono::milliseconds patience) {
+  std::unique_lock<std::mutex> hold(lock);
+  return arrived.wait_for(hold, patience, [&] { return requests >= n; });
+}
+
 void Switchboard::release() {
   {
     std::lock_guard<std::mutex> hold(lock);

@@ -2,6 +2,7 @@
 // of connections cost a descriptor each and no thread. Safe from any thread.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -25,8 +26,10 @@ class Switchboard {
 
   const std::string& path() const { return listener.path(); }
   void await(std::size_t n);  // waits until `n` requests have been read
-  void release();             // answers every held request, and from then on answers at once
-  std::size_t answered();     // how many replies were sent whole
+  // The same, for at most `patience`; false when fewer have been read by then.
+  bool await(std::size_t n, std::chrono::milliseconds patience);
+  void release();          // answers every held request, and from then on answers at once
+  std::size_t answered();  // how many replies were sent whole
 
  private:
   struct Connection {
