@@ -62,8 +62,8 @@ bool transmit(int fd, std::string_view frame) {
 // transmit()) is read again.
 std::string receive(int fd) {
   // Every read asks for `readSize` bytes, since where a read ends decides whether an LF ends the
-  // reply. The buffer is left uninitialised: the system maps its pages only as reads fill them, so
-  // a call waiting on its host, one of perhaps thousands, holds one page of it rather than sixteen.
+  // reply. The buffer is left uninitialised, so that pages no read has filled yet cost a call
+  // waiting on its host, one of perhaps thousands, nothing where they are fresh from the system.
   std::unique_ptr<char[]> buffer(new char[readSize]);
   std::string received;
   for (;;) {

@@ -24,9 +24,9 @@ void cancel(const nlohmann::json& requestId);
 
 // Carries out one call and writes exactly one response for it, shaped for `era`: an error for a
 // name that is no tool, otherwise the tool result made of the host's reply; nothing once
-// `cancelled` (when given) has been set.
+// `cancelled` (null for a call that cannot be cancelled) has been set.
 void call(const nlohmann::json& id, const nlohmann::json& params, Era era,
-          const std::atomic<bool>* cancelled = nullptr);
+          const std::atomic<bool>* cancelled);
 
 // The bridge request for tool `name` with `given` as its arguments, from the chat `from`; nothing
 // for a name that is no tool. Missing or mistyped arguments become their defaults rather than a
