@@ -12,13 +12,13 @@
 #include <string>
 
 #include "bridge/platform.h"
-#include "front/reader.h"
 
 namespace vesk {
 
 namespace {
 
-using nlohmann::json;
+// What the connector reads of a host's reply; the rest is checked and passed over.
+constexpr Member replyMembers[] = {{"ok"}, {"text"}, {"error"}};
 
 constexpr std::size_t readSize = 65536;
 constexpr std::size_t replyCap = 4000000;  // decimal, not 4 MiB
@@ -96,35 +96,37 @@ bool reach(int fd, const sockaddr_un& address) {
 }
 
 // Everything after connecting; the caller owns and closes `fd`.
-nlohmann::json talk(int fd, const nlohmann::json& request) {
-  std::string frame;
-  try {
-    frame = request.dump();
-  } catch (const nlohmann::json::exception&) {
-    return unreachable();
-  }
+Document talk(int fd, const json::object& request) {
+  std::string frame = json::serialize(request);
   frame += '\n';
   if (!transmit(fd, frame)) return unreachable();
   return replyFrom(receive(fd));
 }
 
+// A reply made up here, shaped like the host's refusals.
+Document refusal(std::string_view error) {
+  Document reply;
+  reply.root().emplace("ok", false);
+  reply.root().emplace("error", error);
+  return reply;
+}
+
 }  // namespace
 
-nlohmann::json unreachable() {
-  return {{"ok", false},
-          {"error", "Vesk isn\u2019t open on this Mac, so the other chats can\u2019t be reached."}};
+Document unreachable() {
+  return refusal("Vesk isn\u2019t open on this Mac, so the other chats can\u2019t be reached.");
 }
 
-nlohmann::json silent() {
-  return {{"ok", false}, {"error", "Vesk didn\u2019t answer in time."}};
+Document silent() {
+  return refusal("Vesk didn\u2019t answer in time.");
 }
 
-nlohmann::json replyFrom(std::string_view received) {
-  nlohmann::json reply = parseReply(received);
-  return reply.is_object() ? reply : silent();
+Document replyFrom(std::string_view received) {
+  std::optional<Document> reply = parseReply(received, replyMembers);
+  return reply ? std::move(*reply) : silent();
 }
 
-nlohmann::json ask(const nlohmann::json& request, const std::string& path) {
+Document ask(const json::object& request, const std::string& path) {
   sockaddr_un address;
   if (!locate(path, address)) return unreachable();
   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -132,9 +134,14 @@ nlohmann::json ask(const nlohmann::json& request, const std::string& path) {
   // Before connecting: on Linux the send time-out also bounds a connect that waits on a host
   // whose backlog is full because it never accepts.
   configure(fd);
-  nlohmann::json reply = reach(fd, address) ? talk(fd, request) : unreachable();
-  ::close(fd);
-  return reply;
+  try {
+    Document reply = reach(fd, address) ? talk(fd, request) : unreachable();
+    ::close(fd);
+    return reply;
+  } catch (...) {
+    ::close(fd);  // memory ran out mid-exchange: the call is lost, and nothing more
+    throw;
+  }
 }
 
 }  // namespace vesk

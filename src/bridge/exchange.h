@@ -5,21 +5,23 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
+#include "front/json.h"
+#include "front/reader.h"
 
 namespace vesk {
 
-// Sends `request` to the host listening at `path` and returns the host's reply, a JSON object, as
-// it came. When the host cannot be reached it returns the not-open reply; when it gives no
-// readable object, the no-answer reply. Blocks for the whole exchange; never throws.
-nlohmann::json ask(const nlohmann::json& request, const std::string& path);
+// Sends `request` to the host listening at `path` and returns the host's reply, a JSON object, with
+// the members a tool result is made of (`ok`, `text`, `error`). When the host cannot be reached it
+// returns the not-open reply; when it gives no readable object, the no-answer reply. Blocks for
+// the whole exchange; throws nothing but std::bad_alloc.
+Document ask(const json::object& request, const std::string& path);
 
 // The host's reply in the bytes `received`: the object they hold, or the no-answer reply when they
 // are not exactly one JSON object.
-nlohmann::json replyFrom(std::string_view received);
+Document replyFrom(std::string_view received);
 
 // The two replies ask() makes up itself, shaped like a refusal from the host.
-nlohmann::json unreachable();  // the not-open reply
-nlohmann::json silent();       // the no-answer reply
+Document unreachable();  // the not-open reply
+Document silent();       // the no-answer reply
 
 }  // namespace vesk

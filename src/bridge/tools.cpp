@@ -1,16 +1,16 @@
 #include "bridge/tools.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "bridge/exchange.h"
-#include "front/output.h"
-#include "front/reader.h"
 #include "front/startup.h"
 #include "front/workers.h"
 
@@ -18,134 +18,124 @@ namespace vesk {
 
 namespace {
 
-using nlohmann::json;
-
-// A modern call in flight, which its client may cancel until it is answered.
-struct Cancellable {
-  explicit Cancellable(json requestId) : id(std::move(requestId)) {}
-  json id;
-  std::atomic<bool> cancelled{false};
-};
-
-std::mutex cancellableLock;
-std::vector<Cancellable*> cancellable;  // the modern calls in flight, guarded by the lock
-
-// Keeps a modern call in `cancellable` for as long as it lives: from before its hand-over until
-// its work item is destroyed, after it has answered.
-class Listed {
+// A modern call in flight, which its client may cancel until it is answered. It is listed for as
+// long as it lives: from before its hand-over, so that no cancellation read after the call can miss
+// it, until its work item is destroyed, after it has answered.
+class Cancellable {
  public:
-  explicit Listed(Cancellable* call) : listed(call) {
-    if (listed == nullptr) return;
-    std::lock_guard<std::mutex> hold(cancellableLock);
-    cancellable.push_back(listed);
+  explicit Cancellable(std::string_view requestId) : id(requestId) {
+    std::lock_guard<std::mutex> hold(lock);
+    listed.push_back(this);
   }
-  Listed(Listed&& other) noexcept : listed(std::exchange(other.listed, nullptr)) {}
-  Listed(const Listed&) = delete;
-  Listed& operator=(const Listed&) = delete;
-  Listed& operator=(Listed&&) = delete;
-  ~Listed() {
-    if (listed == nullptr) return;
-    std::lock_guard<std::mutex> hold(cancellableLock);
-    cancellable.erase(std::find(cancellable.begin(), cancellable.end(), listed));
+  ~Cancellable() {
+    std::lock_guard<std::mutex> hold(lock);
+    listed.erase(std::find(listed.begin(), listed.end(), this));
+  }
+  Cancellable(const Cancellable&) = delete;
+  Cancellable& operator=(const Cancellable&) = delete;
+
+  bool cancelled() const { return flag.load(); }
+
+  // Flags every listed call whose id is written `requestId`.
+  static void cancel(std::string_view requestId) {
+    std::lock_guard<std::mutex> hold(lock);
+    for (Cancellable* call : listed) {
+      if (call->id == requestId) call->flag = true;
+    }
   }
 
  private:
-  Cancellable* listed;
+  static inline std::mutex lock;
+  static inline std::vector<Cancellable*> listed;  // guarded by `lock`
+
+  const std::string id;  // its own copy: the call's message may go first
+  std::atomic<bool> flag{false};
 };
+
+// Whether the call of `ticket` (null for one that cannot be cancelled) still wants its answer.
+bool wanted(const Cancellable* ticket) {
+  return ticket == nullptr || !ticket->cancelled();
+}
 
 // `last_n` when it is a whole number within signed 64 bits, else 6. The reader has already made
 // an integer of every number written as a whole one in that range (3.0 as 3), so a number still a
 // double here is none: a fraction, or beyond the range although its double may round into it.
-std::int64_t lastN(const json& given) {
-  constexpr std::int64_t unset = 6;
-  auto found = given.find("last_n");
-  if (found == given.end()) return unset;
-  if (found->is_number_unsigned()) {
-    auto value = found->get<std::uint64_t>();
-    return value <= INT64_MAX ? static_cast<std::int64_t>(value) : unset;
-  }
-  return found->is_number_integer() ? found->get<std::int64_t>() : unset;
+std::int64_t lastN(const json::object& given) {
+  const json::value* found = given.if_contains("last_n");
+  return found != nullptr && found->is_int64() ? found->get_int64() : 6;
 }
 
-// Answers a call whose memory ran out, and stayed out, before its answer, which is written last:
-// it still gets one, the no-answer result, once there is room again. Failing again, it is lost
-// alone.
-void lost(const json& id, Era era, const std::atomic<bool>* cancelled) noexcept {
-  try {
-    if (cancelled == nullptr || !cancelled->load()) reply(id, result(silent()), era);
-  } catch (const std::bad_alloc&) {
+// The answer of a call whose memory ran out before its answer was written: the no-answer result,
+// made before main() runs, so that writing it needs no memory at all.
+const std::string unanswered = json::serialize(result(std::move(silent().root())));
+
+void call(Id id, const json::object& params, Era era, const Cancellable* ticket) {
+  std::string_view name = stringMember(params, "name");
+  std::optional<json::object> bridge = request(name, objectMember(params, "arguments"), chat);
+  if (!bridge) {
+    if (wanted(ticket)) failure(id, -32602, std::string("Unknown tool: ").append(name));
+    return;
   }
+  Document said = ask(*bridge, socketPath);
+  json::object shown = result(std::move(said.root()));
+  if (wanted(ticket)) reply(id, shown, era);
 }
 
 }  // namespace
 
-std::optional<json> request(const std::string& name, const json& given, const std::string& from) {
-  json bridge = {{"from", from}};
-  if (name == "vesk_list_chats") {
-    bridge["op"] = "list";
-  } else if (name == "vesk_send_to_chat") {
-    bridge["op"] = "send";
-    bridge["chat"] = stringMember(given, "chat");
+std::optional<json::object> request(std::string_view name, const json::object& given,
+                                    std::string_view from) {
+  std::string_view op = name == "vesk_list_chats"     ? "list"
+                        : name == "vesk_send_to_chat" ? "send"
+                        : name == "vesk_read_chat"    ? "read"
+                                                      : "";
+  if (op.empty()) return std::nullopt;
+  json::object bridge = {{"op", op}, {"from", from}};
+  if (op == "list") return bridge;
+  bridge["chat"] = stringMember(given, "chat");
+  if (op == "send") {
     bridge["message"] = stringMember(given, "message");
-  } else if (name == "vesk_read_chat") {
-    bridge["op"] = "read";
-    bridge["chat"] = stringMember(given, "chat");
-    bridge["last_n"] = lastN(given);
   } else {
-    return std::nullopt;
+    bridge["last_n"] = lastN(given);
   }
   return bridge;
 }
 
-json result(json said) {
-  auto ok = said.find("ok");
-  bool done = ok != said.end() && ok->is_boolean() && ok->get<bool>();
+json::object result(json::object said) {
+  const json::value* ok = said.if_contains("ok");
+  bool done = ok != nullptr && ok->is_bool() && ok->get_bool();
   // On success only `text` is read, on failure only `error`; a string is shown as it is, even
   // empty, and anything else gives a fixed text.
-  auto text = said.find(done ? "text" : "error");
-  std::string shown = text != said.end() && text->is_string()
-                          ? std::move(text->get_ref<std::string&>())
-                      : done ? "Done."
-                             : "Vesk said no.";
-  json item = {{"type", "text"}, {"text", std::move(shown)}};
-  return {{"content", json::array({std::move(item)})}, {"isError", !done}};
-}
-
-void call(const json& id, const json& params, Era era, const std::atomic<bool>* cancelled) {
-  auto wanted = [cancelled] { return cancelled == nullptr || !cancelled->load(); };
-  std::string name = stringMember(params, "name");
-  std::optional<json> bridge = request(name, objectMember(params, "arguments"), chat);
-  if (!bridge) {
-    if (wanted()) failure(id, -32602, "Unknown tool: " + name);
-    return;
+  json::value* text = said.if_contains(done ? "text" : "error");
+  // Made where the reply is, so that its text moves over rather than being copied.
+  json::object item({{"type", "text"}}, said.storage());
+  if (text != nullptr && text->is_string()) {
+    item["text"] = std::move(*text);
+  } else {
+    item["text"] = done ? "Done." : "Vesk said no.";
   }
-  json shown = result(ask(*bridge, socketPath));
-  if (wanted()) reply(id, shown, era);
+  json::array content(said.storage());
+  content.emplace_back(std::move(item));
+  return json::object({{"content", std::move(content)}, {"isError", !done}}, said.storage());
 }
 
-void cancel(const json& requestId) {
-  std::lock_guard<std::mutex> hold(cancellableLock);
-  for (Cancellable* pending : cancellable) {
-    if (pending->id == requestId) pending->cancelled = true;
-  }
+void cancel(std::string_view requestId) {
+  Cancellable::cancel(requestId);
 }
 
-void handover(const json& id, const json& params, Era era) {
-  // The copies are made here, before the call is counted, so that a call lost for want of memory
-  // leaves nothing for the wait at end of input to wait on. They are the work item's own: the
-  // pool destroys them before the call leaves `running`. A modern call is listed as cancellable
-  // before it is handed over, so that no cancellation read after it can miss it.
+void handover(Document message, Id id, const json::object& params, Era era) {
+  // The message goes with the call, and `id` and `params`, which lie in it, with it: the pool
+  // destroys it before the call leaves `running`. A modern call is listed as cancellable before it
+  // is handed over, so that no cancellation read after it can miss it.
   std::unique_ptr<Cancellable> ticket;
-  if (era == Era::modern) ticket = std::make_unique<Cancellable>(id);
-  Listed listed(ticket.get());
-  calls.submit(running, [id = json(id), params = json(params), era, ticket = std::move(ticket),
-                         listed = std::move(listed)]() mutable {
-    Dismantling unmade(params);  // a message's copy may hold millions of values: see Dismantling
-    const std::atomic<bool>* cancelled = ticket ? &ticket->cancelled : nullptr;
+  if (era == Era::modern) ticket = std::make_unique<Cancellable>(id.text);
+  calls.submit(running, [message = std::move(message), id, params = &params, era,
+                         ticket = std::move(ticket)] {
     try {
-      call(id, params, era, cancelled);
-    } catch (const std::bad_alloc&) {
-      lost(id, era, cancelled);
+      call(id, *params, era, ticket.get());
+    } catch (const std::exception&) {
+      // Memory ran out (std::bad_alloc) before the answer was written: the call still gets one.
+      if (wanted(ticket.get())) reply(id, Serialised{unanswered}, era);
     }
   });
 }

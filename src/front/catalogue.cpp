@@ -47,22 +47,18 @@ constexpr const char* literal = R"json([
 
 }  // namespace
 
-const nlohmann::json tools = nlohmann::json::parse(literal);
+const json::array tools = json::parse(literal).as_array();
 
 const std::string& listing(Era era) {
   // Serialising the whole catalogue for every request would cost more than the rest of the answer;
-  // the text is spliced into each envelope instead. The catalogue's strings are all ASCII, so the
-  // dump cannot throw.
-  static const std::string legacy = nlohmann::json{{"tools", tools}}.dump();
-  static const std::string modern = [] {
-    nlohmann::json result = {{"tools", tools}, {"ttlMs", cacheMilliseconds}};
-    result["cacheScope"] = cacheScope;
-    return result.dump();
-  }();
+  // the text is spliced into each envelope instead.
+  static const std::string legacy = json::serialize(json::object{{"tools", tools}});
+  static const std::string modern = json::serialize(
+      json::object{{"tools", tools}, {"ttlMs", cacheMilliseconds}, {"cacheScope", cacheScope}});
   return era == Era::modern ? modern : legacy;
 }
 
-void list(const nlohmann::json& id, const nlohmann::json& /*params*/, Era era) {
+void list(Id id, Era era) {
   reply(id, Serialised{listing(era)}, era);
 }
 

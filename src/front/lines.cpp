@@ -15,6 +15,11 @@ namespace {
 
 constexpr std::size_t chunk = 65536;
 
+// A buffer grown for a long line is kept for the next one up to this size, which the long
+// messages of a chat stay within, so that a run of them reuses one buffer; a larger one goes back
+// to the system once its line is done.
+constexpr std::size_t keptBuffer = 16 * chunk;
+
 // Reads what `fd` has, up to `size` bytes: 0 at end of input, negative on an error. Waits for a
 // non-blocking descriptor that has nothing yet, and goes on after an interruption.
 ssize_t readSome(int fd, char* into, std::size_t size) {
@@ -90,8 +95,8 @@ bool Lines::skim() {
 
 void Lines::compact() {
   std::size_t rest = pending.size() - lineStart;
-  if (pending.capacity() >= 4 * chunk && rest < chunk) {
-    // A long line is done: its buffer goes back to the system rather than staying for good.
+  if (pending.capacity() > keptBuffer && rest < chunk) {
+    // A very long line is done: its buffer goes back to the system rather than staying for good.
     {
       std::string kept(pending, lineStart);
       pending.swap(kept);

@@ -7,11 +7,10 @@
 #include <string>
 #include <utility>
 
-#include <nlohmann/json.hpp>
-
 #include "bridge/tools.h"
 #include "front/catalogue.h"
 #include "front/lines.h"
+#include "front/memory.h"
 #include "front/output.h"
 #include "front/reader.h"
 #include "front/workers.h"
@@ -20,29 +19,38 @@ namespace vesk {
 
 namespace {
 
-using nlohmann::json;
+// The keys of a modern request's `_meta`.
+constexpr std::string_view versionKey = "io.modelcontextprotocol/protocolVersion";
+constexpr std::string_view capabilitiesKey = "io.modelcontextprotocol/clientCapabilities";
+constexpr std::string_view clientKey = "io.modelcontextprotocol/clientInfo";
 
-// The keys of a modern request's `_meta`, made strings once: a lookup by a character literal would
-// build, and allocate, a string of forty characters each time.
-const std::string versionKey = "io.modelcontextprotocol/protocolVersion";
-const std::string capabilitiesKey = "io.modelcontextprotocol/clientCapabilities";
-const std::string clientKey = "io.modelcontextprotocol/clientInfo";
+// What the connector reads of a request, by name: the loop's own members, and those a tool call
+// reads of its params (name, arguments, chat, message, last_n). Nothing else of a line is kept.
+// The ids are kept as written, to go back unchanged and to be told apart exactly.
+constexpr Member requestMembers[] = {
+    {"id", true}, {"method"},   {"params"},          {"protocolVersion"},
+    {"_meta"},    {versionKey}, {capabilitiesKey},   {clientKey},
+    {"name"},     {"version"},  {"requestId", true}, {"arguments"},
+    {"chat"},     {"message"},  {"last_n"},
+};
 
-constexpr const char* instructions =
+constexpr std::string_view instructions =
     "Vesk's connector: list the other chats open in Vesk on this Mac, send one a message (its "
     "answer comes back here), or read its latest messages.";
 
-json capabilities() {
+json::object capabilities() {
   return {{"tools", {{"listChanged", false}}}};
 }
 
-void initialize(const json& id, const json& params, Era era) {
+using Entry = void (*)(Document& message, Id id, const json::object& params, Era era);
+
+void initialize(Document& /*message*/, Id id, const json::object& params, Era era) {
   // The version is not negotiated: whatever string the client proposes is what it gets.
-  auto proposed = params.find("protocolVersion");
-  bool named = proposed != params.end() && proposed->is_string();
+  const json::value* proposed = params.if_contains("protocolVersion");
+  bool named = proposed != nullptr && proposed->is_string();
   reply(id,
         {
-            {"protocolVersion", named ? *proposed : json("2025-06-18")},
+            {"protocolVersion", named ? std::string_view(proposed->get_string()) : "2025-06-18"},
             {"capabilities", capabilities()},
             {"serverInfo", {{"name", serverName}, {"version", serverVersion}}},
             {"instructions", instructions},
@@ -50,119 +58,134 @@ void initialize(const json& id, const json& params, Era era) {
         era);
 }
 
-void ping(const json& id, const json& /*params*/, Era era) {
-  // The result is always the empty object, so its text is written rather than dumped each time.
+void ping(Document& /*message*/, Id id, const json::object& /*params*/, Era era) {
+  // The result is always the empty object, so its text is written rather than serialised.
   reply(id, Serialised{"{}"}, era);
 }
 
-void discover(const json& id, const json& /*params*/, Era era) {
+void discover(Document& /*message*/, Id id, const json::object& /*params*/, Era era) {
   // Never changes, so it is written once; the server's name and version go in every modern
   // result's `_meta`, so not here.
-  static const std::string text = [] {
-    json result = {
-        {"supportedVersions", {modernVersion}},
-        {"capabilities", capabilities()},
-        {"instructions", instructions},
-        {"ttlMs", cacheMilliseconds},
-        {"cacheScope", cacheScope},
-    };
-    return result.dump();
-  }();
+  static const std::string text = json::serialize(json::object{
+      {"supportedVersions", {modernVersion}},
+      {"capabilities", capabilities()},
+      {"instructions", instructions},
+      {"ttlMs", cacheMilliseconds},
+      {"cacheScope", cacheScope},
+  });
   reply(id, Serialised{text}, era);
 }
 
-using Entry = void (*)(const json& id, const json& params, Era era);
+void listTools(Document& /*message*/, Id id, const json::object& /*params*/, Era era) {
+  list(id, era);
+}
+
+void callTool(Document& message, Id id, const json::object& params, Era era) {
+  handover(std::move(message), id, params, era);
+}
 
 // The methods served in each era, compared in this order; any other method is not found.
 constexpr std::pair<std::string_view, Entry> legacyEntries[] = {
     {"initialize", initialize},
     {"ping", ping},
-    {"tools/list", list},
-    {"tools/call", handover},
+    {"tools/list", listTools},
+    {"tools/call", callTool},
 };
 constexpr std::pair<std::string_view, Entry> modernEntries[] = {
     {"server/discover", discover},
-    {"tools/list", list},
-    {"tools/call", handover},
+    {"tools/list", listTools},
+    {"tools/call", callTool},
 };
 
 // The `_meta` of a modern request, or null for a legacy one. A request is modern exactly when its
 // `_meta` claims a protocol version; other members of `_meta` (a progress token, the client's name)
 // make no claim.
-const json* modernMeta(const json& params) {
-  auto meta = params.find("_meta");
-  bool claims = meta != params.end() && meta->is_object() && meta->contains(versionKey);
-  return claims ? &*meta : nullptr;
+const json::object* modernMeta(const json::object& params) {
+  const json::value* meta = params.if_contains("_meta");
+  const json::object* members = meta != nullptr ? meta->if_object() : nullptr;
+  return members != nullptr && members->contains(versionKey) ? members : nullptr;
 }
 
-// What is wrong with a modern request's `_meta`, or nothing.
-std::optional<std::string> fault(const json& meta) {
-  if (!meta.find(versionKey)->is_string()) return versionKey + " must be a string";
-  auto declared = meta.find(capabilitiesKey);
-  if (declared == meta.end() || !declared->is_object())
-    return capabilitiesKey + " must be an object";
-  auto client = meta.find(clientKey);
-  if (client == meta.end()) return std::nullopt;
-  bool named = client->is_object() && client->contains("name") && (*client)["name"].is_string() &&
-               client->contains("version") && (*client)["version"].is_string();
-  if (!named) return clientKey + " must be an object with a string name and version";
+bool isString(const json::object& object, std::string_view key) {
+  const json::value* found = object.if_contains(key);
+  return found != nullptr && found->is_string();
+}
+
+// What is wrong with a modern request's `_meta`, or nothing: the key at fault and what it must be.
+std::optional<std::pair<std::string_view, std::string_view>> fault(const json::object& meta) {
+  if (!isString(meta, versionKey)) return {{versionKey, "a string"}};
+  const json::value* declared = meta.if_contains(capabilitiesKey);
+  if (declared == nullptr || !declared->is_object()) return {{capabilitiesKey, "an object"}};
+  const json::value* client = meta.if_contains(clientKey);
+  if (client == nullptr) return std::nullopt;
+  const json::object* info = client->if_object();
+  if (info == nullptr || !isString(*info, "name") || !isString(*info, "version"))
+    return {{clientKey, "an object with a string name and version"}};
   return std::nullopt;
 }
 
 // Answers a request by the first entry for its method, or with "not found".
 template <std::size_t count>
-void serve(const std::pair<std::string_view, Entry> (&entries)[count], const json& id,
-           const std::string& method, const json& params, Era era) {
+void serve(const std::pair<std::string_view, Entry> (&entries)[count], Document& message, Id id,
+           std::string_view method, const json::object& params, Era era) {
   for (const auto& [served, entry] : entries) {
-    if (served == method) return entry(id, params, era);
+    if (served == method) return entry(message, id, params, era);
   }
-  failure(id, -32601, "Method not found: " + method);
+  failure(id, -32601, std::string("Method not found: ").append(method));
 }
 
 // A modern request passes its envelope and its version before its method is looked at, so that
 // nothing the revision refuses reaches the application.
-void serveModern(const json& id, const std::string& method, const json& params, const json& meta) {
-  if (std::optional<std::string> wrong = fault(meta))
-    return failure(id, -32602, "Invalid request _meta: " + *wrong);
-  const auto& version = meta.find(versionKey)->get_ref<const std::string&>();
-  if (version != modernVersion) {
-    json data = {{"supported", {modernVersion}}, {"requested", version}};
-    return failure(id, -32022, "Unsupported protocol version: " + version, data);
+void serveModern(Document& message, Id id, std::string_view method, const json::object& params,
+                 const json::object& meta) {
+  if (auto wrong = fault(meta)) {
+    std::string complaint = "Invalid request _meta: ";
+    complaint.append(wrong->first).append(" must be ").append(wrong->second);
+    return failure(id, -32602, complaint);
   }
-  serve(modernEntries, id, method, params, Era::modern);
+  std::string_view version = stringMember(meta, versionKey);
+  if (version != modernVersion) {
+    json::object data = {{"supported", {modernVersion}}, {"requested", version}};
+    return failure(id, -32022, std::string("Unsupported protocol version: ").append(version), data);
+  }
+  serve(modernEntries, message, id, method, params, Era::modern);
 }
 
-void dispatch(const json& message) {
-  std::string method = stringMember(message, "method");
-  const json& params = objectMember(message, "params");
-  auto id = message.find("id");
-  if (id == message.end()) {
+void dispatch(Document& message) {
+  const json::object& root = message.root();
+  std::string_view method = stringMember(root, "method");
+  const json::object& params = objectMember(root, "params");
+  std::optional<std::string_view> id = writtenMember(root, "id");
+  if (!id) {
     // A notification: nothing to answer. Only a cancellation has an effect, on modern calls.
-    auto cancelled = params.find("requestId");
-    if (method == "notifications/cancelled" && cancelled != params.end()) cancel(*cancelled);
+    std::optional<std::string_view> cancelled = writtenMember(params, "requestId");
+    if (method == "notifications/cancelled" && cancelled) cancel(*cancelled);
     return;
   }
-  if (const json* meta = modernMeta(params)) return serveModern(*id, method, params, *meta);
-  serve(legacyEntries, *id, method, params, Era::legacy);
+  if (const json::object* meta = modernMeta(params))
+    return serveModern(message, Id{*id}, method, params, *meta);
+  serve(legacyEntries, message, Id{*id}, method, params, Era::legacy);
 }
 
 }  // namespace
 
 void handle(std::string_view line) {
-  json message = parseLine(line);
-  Dismantling unmade(message);
-  if (!message.is_object()) return;  // not one JSON object (a discarded value is not an object)
+  std::optional<Document> message = parseLine(line, requestMembers);
+  if (!message) return;  // not one JSON object
   try {
-    dispatch(message);
+    dispatch(*message);
   } catch (const std::bad_alloc&) {
-    // No memory for the answer, or for the hand-over's copies: this request is lost, alone.
+    // No memory for the answer, or for the hand-over: this request is lost, alone.
   }
 }
 
 void loop() {
   Lines input(STDIN_FILENO);
   std::string_view line;
-  while (input.next(line)) handle(line);
+  while (input.next(line)) {
+    handle(line);
+    replenish();  // after a loss, once the line's memory is back
+  }
   // Every call read so far entered `running` before it was handed over, so none is missed here.
   running.wait();
 }

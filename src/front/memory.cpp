@@ -1,10 +1,8 @@
 #include "front/memory.h"
 
 #include <sys/mman.h>
-#include <time.h>
 
 #include <atomic>
-#include <chrono>
 #include <new>
 
 #if defined(__GLIBC__)
@@ -15,11 +13,10 @@ namespace vesk {
 
 namespace {
 
-// Room for the allocations made just as memory runs out, the unwinding of nlohmann's values among
-// them, while the calls in flight give memory back. It is address space, never touched, so it
-// costs no resident memory: what runs out under a limit (RLIMIT_AS, or strict overcommit) is
-// exactly what it gives back. Mapped on its own, so that giving it up unmaps it and any thread's
-// allocation can use the room.
+// Room for the allocations made just as memory runs out, while the calls in flight unwind and give
+// memory back. It is address space, never touched, so it costs no resident memory: what runs out
+// under a limit (RLIMIT_AS, or strict overcommit) is exactly what it gives back. Mapped on its own,
+// so that giving it up unmaps it and any thread's allocation can use the room.
 constexpr std::size_t reserveSize = std::size_t{16} << 20;
 
 // Held, or null once given up; only ever exchanged, so the handler takes no lock on any thread.
@@ -31,42 +28,22 @@ void* mapReserve() noexcept {
   return block == MAP_FAILED ? nullptr : block;
 }
 
-// How long one allocation waits for memory before it fails.
-constexpr std::chrono::milliseconds patience{1000};
-
 // operator new's handler, on the thread whose allocation failed; operator new tries again when it
-// returns. It must not throw lightly: the allocation may be one of nlohmann's destructors, which
-// allocate, and an exception there ends the process. So the first failure gives up the reserve and
-// returns, and the allocation is made in its room. Once it is spent, an allocation waits for the
-// memory that the other calls give back, taking the reserve back first when it can, and fails only
-// after `patience` without: a huge line, or memory that never comes back.
+// returns. The first failure gives up the reserve, and the allocation is made in its room; once
+// the reserve is spent, the allocation fails, and the request it serves is lost or, for a call,
+// answered without memory. No destructor of ours allocates, so the unwinding cannot fail again.
 void spend() {
   void* block = reserve.exchange(nullptr);
-  if (block != nullptr) {
-    ::munmap(block, reserveSize);
-    return;
-  }
-  // Times of this thread's own waiting; a gap of more than a few naps starts a new wait.
-  thread_local std::chrono::steady_clock::time_point since, last;
-  auto now = std::chrono::steady_clock::now();
-  if (now - last > std::chrono::milliseconds(20)) since = now;
-  last = now;
-  if (now - since > patience) {
-    last = {};  // the next allocation, the lost call's answer say, waits afresh
-    throw std::bad_alloc();
-  }
-  timespec pause{0, 1000000};
-  ::nanosleep(&pause, nullptr);
-  replenish();
+  if (block == nullptr) throw std::bad_alloc();
+  ::munmap(block, reserveSize);
 }
 
 }  // namespace
 
 void tuneMemory() {
 #if defined(__GLIBC__)
-  // One heap for every thread. malloc_trim() gives back all the free memory of the main heap but
-  // only the middle of the others, whose free tops kept 10 to 15 MB after a burst of big replies,
-  // against 3 MB with one heap; its lock cost a burst of 500 such calls a tenth at most.
+  // One heap for every thread: malloc_trim() gives back all the free memory of the main heap but
+  // only the middle of the others, whose free tops would keep what a burst of big replies used.
   ::mallopt(M_ARENA_MAX, 1);
 #endif
   replenish();

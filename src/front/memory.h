@@ -1,24 +1,31 @@
-// How the connector lives with memory. A reserve of address space is kept for the moment memory
-// runs out, when an allocation waits for memory rather than fail at once, and a call is lost, and
-// answered, only when none comes back. The C library is also asked to hand memory back after a
-// huge line and once a burst of calls is over, not after each large reply: unmapping the buffers
-// of each one made the next fault its pages in again, and halved the pace of big replies.
-// Safe from any thread.
+// How the connector lives with memory running out, in one place. Safe from any thread.
+//
+// - A reserve of address space, never touched, is held from start-up. The first allocation that
+//   finds no memory gives it up and is made in its room; one that finds neither memory nor reserve
+//   fails at once (std::bad_alloc). Nothing waits, so nothing can hang for memory that only other
+//   waiters hold.
+// - The reserve is taken back once there is room again: after each request line and each call.
+// - Who catches: the reader (a line or reply it cannot hold is refused), the line reader (a line
+//   too long to hold is skipped whole), the request loop (a request on the main thread is lost),
+//   and the tool call (it is answered with the no-answer result, written without allocating).
+//   Freeing never allocates: a message's values live in one arena, released in one go.
+// - What is lost: a request whose own line or answer cannot be held, and only it; every call that
+//   was handed over still gets an answer. No thread starts while the reserve is out.
+// - Memory goes back to the system after a very long line and once a burst of calls is over, not
+//   after each large reply, whose buffers the next one would only fault in again.
 #pragma once
 
 namespace vesk {
 
 // Takes the reserve and installs the handler that operator new calls when the C library has no
-// memory left: the first failure is made good from the reserve; later ones wait for memory to come
-// back, and throw std::bad_alloc after a second without. Once at start-up, before any other thread.
+// memory left. Once at start-up, before any other thread.
 void tuneMemory();
 
-// Takes the reserve back after a loss, when there is room again; false while there is none (the
-// next failure then has none either). Cheap when the reserve is held.
+// Takes the reserve back after a loss, when there is room again; false while there is none.
+// Cheap when the reserve is held.
 bool replenish() noexcept;
 
-// Returns the free memory of every heap to the system: after a huge line, and once the last worker
-// of a burst has retired.
+// Returns the free memory of the heap to the system.
 void releaseMemory();
 
 }  // namespace vesk

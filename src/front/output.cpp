@@ -1,13 +1,13 @@
 #include "front/output.h"
 
 #include <poll.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <initializer_list>
 #include <mutex>
-#include <optional>
-#include <string_view>
-#include <utility>
+#include <string>
 
 namespace vesk {
 
@@ -17,12 +17,13 @@ namespace {
 // is held for the write alone.
 std::mutex writeLock;
 
-// Writes all of `text` to standard output; gives up once the descriptor fails for good. A client
-// may hand over a non-blocking pipe: when it is full, this waits for the client to read, since a
-// line cut short would corrupt every line after it.
-void whole(std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+// Writes every byte of `parts` to standard output, in order, with as few system calls as the pipe
+// allows; gives up once the descriptor fails for good. A client may hand over a non-blocking pipe:
+// when it is full, this waits for the client to read, since a line cut short would corrupt every
+// line after it.
+void whole(iovec* parts, int count) {
+  while (count > 0) {
+    ssize_t n = ::writev(STDOUT_FILENO, parts, count);
     if (n < 0 && errno == EINTR) continue;  // interrupted, not failed
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       pollfd ready{STDOUT_FILENO, POLLOUT, 0};
@@ -30,100 +31,64 @@ void whole(std::string_view text) {
       continue;
     }
     if (n <= 0) return;  // the client is gone; nobody is left to tell
-    text.remove_prefix(static_cast<std::size_t>(n));
+    auto done = static_cast<std::size_t>(n);
+    for (; count > 0 && done >= parts->iov_len; ++parts, --count) done -= parts->iov_len;
+    if (count > 0) {
+      parts->iov_base = static_cast<char*>(parts->iov_base) + done;
+      parts->iov_len -= done;
+    }
   }
 }
 
-// `value` as compact JSON text, or nothing when it holds invalid UTF-8.
-std::optional<std::string> serialised(const nlohmann::json& value) {
-  try {
-    return value.dump();
-  } catch (const nlohmann::json::exception&) {
-    return std::nullopt;
+// Writes one whole response, `pieces` in a row ending in LF. Nothing is copied or allocated, so
+// that a call whose memory ran out can still be answered; whatever had to be serialised was,
+// before and outside the lock, so that a large answer holds up no other writer.
+void emit(std::initializer_list<std::string_view> pieces) {
+  iovec parts[8];
+  int count = 0;
+  for (std::string_view piece : pieces) {
+    if (piece.empty()) continue;
+    parts[count++] = {const_cast<char*>(piece.data()), piece.size()};
   }
-}
-
-// The id as dump() writes it. Integers, the usual ids, are written directly: setting up the JSON
-// writer costs more than the digits.
-std::optional<std::string> identifier(const nlohmann::json& id) {
-  if (id.is_number_unsigned()) return std::to_string(id.get<std::uint64_t>());
-  if (id.is_number_integer()) return std::to_string(id.get<std::int64_t>());
-  return serialised(id);
-}
-
-// Writes `line`, one whole response already serialised and ending in LF, as it is.
-void emit(std::string_view line) {
-  if (line.empty()) return;
   std::lock_guard<std::mutex> hold(writeLock);
-  whole(line);
+  whole(parts, count);
 }
 
-// Writes `message` as one line.
-void output(const nlohmann::json& message) {
-  // Serialise outside the lock, so a large answer holds up no other writer. A message with invalid
-  // UTF-8 in a string is dropped rather than written as broken JSON.
-  std::optional<std::string> line = serialised(message);
-  if (!line) return;
-  *line += '\n';
-  emit(*line);
-}
+constexpr std::string_view opening = "{\"jsonrpc\":\"2.0\",\"id\":";
 
-// What a modern result carries besides its own members, spliced in as its first members.
-std::string_view modernMembers() {
-  static const std::string text = [] {
-    nlohmann::json info = {{"name", serverName}, {"version", serverVersion}};
-    std::string meta = nlohmann::json{{"io.modelcontextprotocol/serverInfo", info}}.dump();
-    return "\"_meta\":" + meta + ",\"resultType\":\"complete\"";
-  }();
-  return text;
-}
-
-// The success response line for request `id`, LF included, around `result`, the compact JSON
-// text of the result object. For the legacy era it is byte for byte what output() would write for
-// the same envelope. Empty when `id` cannot be serialised.
-std::string envelope(const nlohmann::json& id, std::string_view result, Era era) {
-  // Spliced by hand rather than built as an object and dumped: the envelope costs more than most
-  // results. The members come in the order dump() gives them, sorted by name.
-  std::optional<std::string> written = identifier(id);
-  if (!written) return "";
-  std::string line = "{\"id\":";
-  line.reserve(line.size() + written->size() + result.size() + 160);
-  line += *written;
-  line += ",\"jsonrpc\":\"2.0\",\"result\":";
-  if (era == Era::modern) {
-    // The result's own members follow the modern ones, after a comma unless it has none.
-    std::string_view members = result.substr(1, result.size() - 2);
-    line += '{';
-    line += modernMembers();
-    if (!members.empty()) line += ',';
-    line += members;
-    line += '}';
-  } else {
-    line += result;
-  }
-  line += "}\n";
-  return line;
-}
+// What a modern result carries besides its own members, spliced in as its first members. Made
+// before main() runs, so that writing a result never needs memory for it.
+const std::string modernMembers = [] {
+  json::object info = {{"name", serverName}, {"version", serverVersion}};
+  json::object meta = {{"io.modelcontextprotocol/serverInfo", info}};
+  return "\"_meta\":" + json::serialize(meta) + ",\"resultType\":\"complete\"";
+}();
 
 }  // namespace
 
-void reply(const nlohmann::json& id, const nlohmann::json& result, Era era) {
-  std::optional<std::string> written = serialised(result);
-  if (written) emit(envelope(id, *written, era));
+void reply(Id id, const json::object& result, Era era) {
+  std::string text = json::serialize(result);
+  reply(id, Serialised{text}, era);
 }
 
-void reply(const nlohmann::json& id, Serialised result, Era era) {
-  emit(envelope(id, result.text, era));
+void reply(Id id, Serialised result, Era era) {
+  // The result's own members, without the braces around them: a modern result's come after the
+  // two of its era.
+  std::string_view members = result.text.substr(1, result.text.size() - 2);
+  bool modern = era == Era::modern;
+  emit({opening, id.text, ",\"result\":{", modern ? std::string_view(modernMembers) : "",
+        modern && !members.empty() ? "," : "", members, "}}\n"});
 }
 
-void failure(const nlohmann::json& id, std::int64_t code, const std::string& message) {
-  output({{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}});
+void failure(Id id, std::int64_t code, std::string_view message) {
+  failure(id, code, message, json::object());
 }
 
-void failure(const nlohmann::json& id, std::int64_t code, const std::string& message,
-             const nlohmann::json& data) {
-  nlohmann::json error = {{"code", code}, {"message", message}, {"data", data}};
-  output({{"jsonrpc", "2.0"}, {"id", id}, {"error", std::move(error)}});
+void failure(Id id, std::int64_t code, std::string_view message, const json::object& data) {
+  json::object error = {{"code", code}, {"message", message}};
+  if (!data.empty()) error["data"] = data;
+  std::string text = json::serialize(error);
+  emit({opening, id.text, ",\"error\":", text, "}\n"});
 }
 
 }  // namespace vesk

@@ -3,10 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
+#include "front/json.h"
 
 namespace vesk {
 
@@ -19,8 +18,14 @@ enum class Era { legacy, modern };
 inline constexpr std::string_view modernVersion = "2026-07-28";
 
 // The connector's name and version, as every era reports them.
-inline constexpr const char* serverName = "vesk";
-inline constexpr const char* serverVersion = "1.0";
+inline constexpr std::string_view serverName = "vesk";
+inline constexpr std::string_view serverVersion = "1.0";
+
+// A request id: the compact JSON text the client wrote it in, numbers exactly as written, which
+// is how it goes back.
+struct Id {
+  std::string_view text;
+};
 
 // A result object already written as compact JSON text, for the answers whose result never
 // changes ("{}" for a ping, the catalogue for "tools/list"): splicing it saves serialising it anew.
@@ -29,15 +34,14 @@ struct Serialised {
 };
 
 // Writes the success response for request `id`, carrying `result`, shaped for `era`: a modern
-// result also says it is complete and names the server in its `_meta`. A response that cannot be
-// serialised (invalid UTF-8 in a string) is dropped without a word; a failed write to standard
-// output is not reported either.
-void reply(const nlohmann::json& id, const nlohmann::json& result, Era era);
-void reply(const nlohmann::json& id, Serialised result, Era era);
+// result also says it is complete and names the server in its `_meta`. Every string written is
+// UTF-8 already: what comes from outside is mended or refused where it is read. A failed write to
+// standard output is not reported.
+void reply(Id id, const json::object& result, Era era);
+void reply(Id id, Serialised result, Era era);
 
 // Writes the error response for request `id`: exactly `code` and `message`, and `data` when given.
-void failure(const nlohmann::json& id, std::int64_t code, const std::string& message);
-void failure(const nlohmann::json& id, std::int64_t code, const std::string& message,
-             const nlohmann::json& data);
+void failure(Id id, std::int64_t code, std::string_view message);
+void failure(Id id, std::int64_t code, std::string_view message, const json::object& data);
 
 }  // namespace vesk

@@ -1,36 +1,42 @@
-// The strict reader: nlohmann's parser, fed either the bytes as they are or, when they are not
-// UTF-8, a repairing view of them, with a builder of our own in place of nlohmann's.
+// The strict reader: Boost.JSON's parser, reporting to a keeper of our own, over the text as it
+// came; and, only when the parser refuses it, over a copy with its broken UTF-8 and its lone
+// surrogates mended.
 #include "front/reader.h"
 
 #include <algorithm>
+#include <boost/json/basic_parser_impl.hpp>
 #include <cstring>
 #include <exception>
-#include <optional>
+#include <new>
 #include <utility>
 
-#include "front/builder.h"
 #include "front/memory.h"
 #include "front/utf8.h"
 
 namespace vesk {
 
+struct Document::Held {
+  // Room for the members of an ordinary request, so that one allocation holds them all.
+  alignas(std::max_align_t) unsigned char first[1024];
+  json::monotonic_resource arena{first, sizeof first};
+  json::object root{json::storage_ptr(&arena)};
+};
+
+void Document::Free::operator()(Held* held) const noexcept {
+  delete held;
+}
+
+Document::Document() : held(new Held) {}
+
+json::object& Document::root() {
+  return held->root;
+}
+
+const json::object& Document::root() const {
+  return held->root;
+}
+
 namespace {
-
-using nlohmann::json;
-
-bool isWhitespace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-// Whether `text` could be one JSON object at all: '{' first (after whitespace, or the byte order
-// mark the reader skips) and '}' last. Garbage, and a host's reply cut off at the cap, are then
-// refused without the reader's buffers, which would cost twice their size again.
-bool shapedLikeAnObject(std::string_view text) {
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  while (!text.empty() && isWhitespace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isWhitespace(text.back())) text.remove_suffix(1);
-  return text.size() >= 2 && text.front() == '{' && text.back() == '}';
-}
 
 // The value of four hex digits at `at`, or -1 when they are not four hex digits.
 int hex4(const char* at, const char* end) {
@@ -50,7 +56,7 @@ int hex4(const char* at, const char* end) {
 
 // Where the next escape of a lone surrogate begins, from `at` on: a high one not followed by the
 // escape of a low one, or a low one on its own; null when there is none. Backslashes pair as the
-// reader pairs them, so an escaped backslash starts no escape; outside strings no backslash
+// parser pairs them, so an escaped backslash starts no escape; outside strings no backslash
 // belongs, and the text is refused either way.
 const char* loneSurrogate(const char* at, const char* end) {
   auto high = [](int unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
@@ -72,89 +78,110 @@ const char* loneSurrogate(const char* at, const char* end) {
   return nullptr;
 }
 
-// `text` with every escape of a lone surrogate rewritten as \ufffd (the same length), which the
-// reader would refuse and a Node client writes for a string cut inside an emoji; nothing when
-// there is none, so that a long line is still held once.
-std::optional<std::string> mended(std::string_view text) {
-  const char* end = text.data() + text.size();
-  const char* lone = loneSurrogate(text.data(), end);
-  if (lone == nullptr) return std::nullopt;
-  std::string copy(text);
-  while (lone != nullptr) {
-    std::copy_n("fffd", 4, copy.begin() + (lone - text.data()) + 2);
-    lone = loneSurrogate(lone + 6, end);
+// Where the digits of the next exponent too long for the parser begin in `text`, from `from` on,
+// and how many there are: a number's exponent of ten digits or more, which the parser refuses
+// although the number is valid JSON (it lies beyond binary64, as 1e400 does); npos when there is
+// none. Strings are passed over whole, so that their text is never taken for a number.
+std::size_t longExponent(std::string_view text, std::size_t from, std::size_t& digits) {
+  constexpr std::size_t longest = 9;  // the parser takes exponents up to 2^31 - 1
+  bool quoted = false;
+  for (std::size_t i = from; i < text.size(); ++i) {
+    char c = text[i];
+    if (quoted) {
+      if (c == '\\') ++i;
+      quoted = c != '"';
+      continue;
+    }
+    quoted = c == '"';
+    if (c != 'e' && c != 'E') continue;
+    std::size_t first = i + 1;
+    if (first < text.size() && (text[first] == '-' || text[first] == '+')) ++first;
+    std::size_t last = first;
+    while (last < text.size() && text[last] >= '0' && text[last] <= '9') ++last;
+    digits = last - first;
+    if (digits > longest) return first;
+  }
+  return std::string_view::npos;
+}
+
+// A copy of a refused `text` that the parser may take, the same text in all that is read of it:
+// its ill-formed UTF-8 read as U+FFFD (when `repairing`); every escape of a lone surrogate
+// rewritten as \ufffd, which a Node client writes for a string cut inside an emoji; and every
+// exponent too long for the parser written as 400 with as many leading zeros, as far beyond
+// binary64 as it was. Nothing when none of these is the matter with it.
+std::optional<std::string> mended(std::string_view text, bool repairing) {
+  bool broken = !utf8::wellFormed(text);
+  if (broken && !repairing) return std::nullopt;
+  std::size_t digits = 0;
+  bool lone = loneSurrogate(text.data(), text.data() + text.size()) != nullptr;
+  bool huge = longExponent(text, 0, digits) != std::string_view::npos;
+  if (!broken && !lone && !huge) return std::nullopt;
+  std::string copy = broken ? utf8::repaired(text) : std::string(text);
+  const char* start = copy.data();
+  const char* end = start + copy.size();
+  for (const char* at = loneSurrogate(start, end); at != nullptr; at = loneSurrogate(at + 6, end))
+    std::copy_n("fffd", 4, copy.begin() + (at - start) + 2);
+  for (std::size_t at = longExponent(copy, 0, digits); at != std::string_view::npos;
+       at = longExponent(copy, at + digits, digits)) {
+    std::fill_n(copy.begin() + static_cast<std::ptrdiff_t>(at), digits - 3, '0');
+    std::copy_n("400", 3, copy.begin() + static_cast<std::ptrdiff_t>(at + digits - 3));
   }
   return copy;
 }
 
-json discarded() {
-  return json(json::value_t::discarded);
+// Whether `text` is one JSON object; builds what `wanted` names of it into `document`.
+bool parsedInto(Document& document, std::string_view text, Members wanted) {
+  json::parse_options options;
+  options.max_depth = reading::deepest;
+  json::basic_parser<reading::Keeper> parser(options, document.root(), wanted);
+  json::error_code ec;
+  std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
+  return !ec && used == text.size();  // anything after the object is refused
 }
 
-// Runs nlohmann's JSON parser alone over [begin, end) into `builder`. json::sax_parse() would do
-// the same behind a switch over every input format it knows, whose binary readers, when the
-// compiler does not fold the switch away, bring in libm: a third of a megabyte more for every
-// connector at start.
-template <class Iterator>
-bool parseInto(reading::Builder& builder, Iterator begin, Iterator end) {
-  auto input = nlohmann::detail::input_adapter(std::move(begin), std::move(end));
-  return nlohmann::detail::parser<json, decltype(input)>(std::move(input)).sax_parse(&builder);
-}
-
-// The one object in `text`, or a discarded value; see parseLine().
-json readObject(std::string_view text, bool repairing) {
-  // A raw NUL never belongs in a JSON text (inside a string it must be escaped), but the reader
-  // takes it for the end of its input and would accept whatever follows it unread.
-  if (!shapedLikeAnObject(text) || text.find('\0') != std::string_view::npos) return discarded();
-  reading::Builder builder;
+std::optional<Document> readObject(std::string_view text, Members wanted, bool repairing) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a byte order mark
   try {
-    std::optional<std::string> copy = mended(text);
-    if (copy) text = *copy;
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    bool parsed = false;
-    if (utf8::wellFormed(text)) {
-      parsed = parseInto(builder, begin, end);
-    } else if (repairing) {
-      parsed = parseInto(builder, utf8::Repaired(begin, end), utf8::Repaired(end, end));
-    }
-    if (parsed && builder.root.is_object()) return std::move(builder.root);
+    Document document;
+    if (parsedInto(document, text, wanted)) return document;
+    // A text the parser took whole is read once; only a refused one is looked at again.
+    std::optional<std::string> copy = mended(text, repairing);
+    if (!copy) return std::nullopt;
+    Document again;
+    if (parsedInto(again, *copy, wanted)) return again;
   } catch (const std::exception&) {
     // Out of memory (std::bad_alloc): this text is lost, and only this one.
     replenish();
   }
-  return discarded();
+  return std::nullopt;
 }
 
 }  // namespace
 
-json parseLine(std::string_view line) {
-  return readObject(line, true);
+std::optional<Document> parseLine(std::string_view line, Members wanted) {
+  return readObject(line, wanted, true);
 }
 
-json parseReply(std::string_view reply) {
-  return readObject(reply, false);
+std::optional<Document> parseReply(std::string_view reply, Members wanted) {
+  return readObject(reply, wanted, false);
 }
 
-std::string repair(std::string_view bytes) {
-  if (utf8::wellFormed(bytes)) return std::string(bytes);
-  const char* end = bytes.data() + bytes.size();
-  return std::string(utf8::Repaired(bytes.data(), end), utf8::Repaired(end, end));
+std::string_view stringMember(const json::object& object, std::string_view key) {
+  const json::value* found = object.if_contains(key);
+  return found != nullptr && found->is_string() ? std::string_view(found->get_string())
+                                                : std::string_view();
 }
 
-std::string stringMember(const json& object, const char* key) {
-  auto found = object.find(key);
-  return found != object.end() && found->is_string() ? found->get<std::string>() : "";
+const json::object& objectMember(const json::object& object, std::string_view key) {
+  static const json::object none;
+  const json::value* found = object.if_contains(key);
+  return found != nullptr && found->is_object() ? found->get_object() : none;
 }
 
-const json& objectMember(const json& object, const char* key) {
-  static const json none = json::object();
-  auto found = object.find(key);
-  return found != object.end() && found->is_object() ? *found : none;
-}
-
-Dismantling::~Dismantling() {
-  reading::dismantle(value);
+std::optional<std::string_view> writtenMember(const json::object& object, std::string_view key) {
+  const json::value* found = object.if_contains(key);
+  if (found == nullptr || !found->is_string()) return std::nullopt;
+  return std::string_view(found->get_string());
 }
 
 }  // namespace vesk

@@ -1,56 +1,52 @@
 // Reading what arrives as JSON: the client's lines and the host's replies go through one strict
-// reader, and tool arguments through the same lenient member readers. All pure and safe from any
-// thread.
+// reader, which keeps only the members the connector reads. All pure and safe from any thread.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
+#include "front/json.h"
+#include "front/keeper.h"
 
 namespace vesk {
 
-// The message on one line of the client's input: exactly one JSON object, read strictly
-// (whitespace around it allowed), or a discarded value (`is_discarded()`) for anything else: a
-// syntax error, another top-level type, trailing data, a raw NUL byte, nesting deeper than 512
-// levels, or no memory to hold the value. Bytes that are not UTF-8 are read as U+FFFD, and so is
-// an escaped lone surrogate, as a Node client writes a string cut inside an emoji ("\ud83d").
-// A number written with a fraction or an exponent that is a whole number within signed 64 bits
-// (3.0, 30e-1) is read as that integer, since its double could not tell -2^63 from the numbers
-// just beyond it; any other such number stays a double. The top-level `id` member is the
-// exception: it is written back, so it keeps the type it was read as. An id written with a
-// fraction or an exponent, or an integer beyond 64 bits, is read as the nearest binary64 double and
-// written back in the shortest form that reads as that double: 2.0 as 2.0, 1e2 as 100.0,
-// 0.10000000000000001 as 0.1, 99999999999999999999 as 1e+20; digits beyond a double's precision
-// are not kept. A number beyond binary64 (1e400, a 400-digit integer), in the id or any other
-// member, makes the line unreadable. Never throws.
-nlohmann::json parseLine(std::string_view line);
-
-// The object in a host's reply, read as parseLine() reads a line, except that bytes that are not
-// UTF-8 make the reply unreadable (a discarded value): the host is held to its side of the format.
-nlohmann::json parseReply(std::string_view reply);
-
-// Returns `bytes` with every ill-formed UTF-8 sequence replaced by U+FFFD (one replacement for each
-// maximal ill-formed subpart, as the Unicode standard recommends). Valid text comes back unchanged.
-std::string repair(std::string_view bytes);
-
-// Reading a member of a message that may be missing or of another type: `object[key]` when it is a
-// string, else the empty string; `object[key]` when it is an object, else an empty object.
-std::string stringMember(const nlohmann::json& object, const char* key);
-const nlohmann::json& objectMember(const nlohmann::json& object, const char* key);
-
-// Takes a value apart leaf by leaf when the scope ends. nlohmann's destructor allocates a stack as
-// large as a value's children to free them, which for a line of 100 MB of small numbers is 800 MB
-// more at the peak; this frees them allocating nothing.
-class Dismantling {
+// One JSON object as read: the members asked for, in an arena of their own, so that dropping them
+// allocates nothing, and handing them to another thread moves one pointer.
+class Document {
  public:
-  explicit Dismantling(nlohmann::json& unmade) : value(unmade) {}
-  ~Dismantling();
-  Dismantling(const Dismantling&) = delete;
-  Dismantling& operator=(const Dismantling&) = delete;
+  Document();  // an empty object
+  json::object& root();
+  const json::object& root() const;
 
  private:
-  nlohmann::json& value;
+  struct Held;
+  struct Free {
+    void operator()(Held* held) const noexcept;
+  };
+  std::unique_ptr<Held, Free> held;
 };
+
+// The message on one line of the client's input, with the members that `wanted` names (Member):
+// exactly one JSON object, read strictly (whitespace around it allowed, and a byte order mark
+// before it), or nothing for anything else: a syntax error, another top-level type, trailing data,
+// nesting deeper than 512 levels, or no memory to hold what is kept. Bytes that are not UTF-8 are
+// read as U+FFFD, and so is an escaped lone surrogate, as a Node client writes a string cut inside
+// an emoji ("\ud83d"). Every number is accepted, however large or small; one kept as a value is an
+// integer when it is written as a whole one within signed 64 bits (3, 3.0, 30e-1), else a double.
+// Never throws.
+std::optional<Document> parseLine(std::string_view line, Members wanted);
+
+// The object in a host's reply, read as parseLine() reads a line, except that bytes that are not
+// UTF-8 make the reply unreadable: the host is held to its side of the format.
+std::optional<Document> parseReply(std::string_view reply, Members wanted);
+
+// Reading a member of a message that may be missing or of another type: the string `object[key]`,
+// else the empty string; the object `object[key]`, else an empty object; the text of a member kept
+// as written, else nothing. Each view lasts as long as the object.
+std::string_view stringMember(const json::object& object, std::string_view key);
+const json::object& objectMember(const json::object& object, std::string_view key);
+std::optional<std::string_view> writtenMember(const json::object& object, std::string_view key);
 
 }  // namespace vesk

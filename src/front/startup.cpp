@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "front/reader.h"
+#include "front/utf8.h"
 
 namespace vesk {
 
@@ -16,7 +16,7 @@ std::string socketPath;
 void startup(int argc, char** argv) {
   // Arguments become text: a chat id with broken UTF-8 must still go out in a valid request.
   arguments.assign(argv, argv + argc);
-  for (std::string& argument : arguments) argument = repair(argument);
+  for (std::string& argument : arguments) argument = utf8::repaired(argument);
   chat = option("--chat").value_or("");
   // The path stays bytes: it names a file and never appears in JSON. Set but empty still counts.
   const char* variable = std::getenv("VESK_BRIDGE_SOCKET");

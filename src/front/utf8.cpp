@@ -4,6 +4,8 @@ namespace vesk::utf8 {
 
 namespace {
 
+constexpr std::string_view replacement = "\xEF\xBF\xBD";  // U+FFFD
+
 // The length of the well-formed UTF-8 sequence that `s` begins with, or, negated, the length of the
 // ill-formed prefix that one U+FFFD replaces (its maximal ill-formed subpart). `s` is not empty.
 int measure(std::string_view s) {
@@ -38,41 +40,29 @@ int measure(std::string_view s) {
 
 }  // namespace
 
-bool wellFormed(std::string_view s) {
-  while (!s.empty()) {
-    // ASCII, nearly all of what arrives, a byte at a time without the full measure.
-    if (static_cast<unsigned char>(s[0]) < 0x80) {
-      s.remove_prefix(1);
-      continue;
-    }
-    int length = measure(s);
+bool wellFormed(std::string_view bytes) {
+  while (!bytes.empty()) {
+    int length = measure(bytes);
     if (length < 0) return false;
-    s.remove_prefix(static_cast<std::size_t>(length));
+    bytes.remove_prefix(static_cast<std::size_t>(length));
   }
   return true;
 }
 
-Repaired& Repaired::operator++() {
-  if (bad > 0) {
-    if (++phase < static_cast<int>(replacement.size())) return *this;
-    at += bad;
-    bad = phase = 0;
-    look();
-  } else {
-    ++at;
-    if (--left == 0) look();
+std::string repaired(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  while (!bytes.empty()) {
+    int length = measure(bytes);
+    auto taken = static_cast<std::size_t>(length < 0 ? -length : length);
+    if (length < 0) {
+      text += replacement;
+    } else {
+      text.append(bytes.substr(0, taken));
+    }
+    bytes.remove_prefix(taken);
   }
-  return *this;
-}
-
-void Repaired::look() {
-  if (at == end) return;
-  int length = measure(std::string_view(at, static_cast<std::size_t>(end - at)));
-  if (length > 0) {
-    left = length;
-  } else {
-    bad = -length;
-  }
+  return text;
 }
 
 }  // namespace vesk::utf8

@@ -1,11 +1,8 @@
 #include "front/catalogue.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
-#include "front/startup.h"
-
-using nlohmann::json;
+namespace json = boost::json;
 
 namespace {
 
@@ -24,14 +21,14 @@ const char* readText =
     "Read the latest messages in another chat open in Vesk: the person's and its agent's words, "
     "oldest first.";
 
-json chatProperty() {
+json::value chatProperty() {
   return {{"type", "string"}, {"description", "The other chat's id, from vesk_list_chats."}};
 }
 
 }  // namespace
 
 TEST(Catalogue, IsExactlyTheThreeToolsInOrder) {
-  json expected = json::array({
+  json::array expected = {
       {{"name", "vesk_list_chats"},
        {"description", listText},
        {"inputSchema",
@@ -67,30 +64,32 @@ TEST(Catalogue, IsExactlyTheThreeToolsInOrder) {
          {"additionalProperties", false}}},
        {"annotations",
         {{"title", "Read a Vesk chat"}, {"readOnlyHint", true}, {"openWorldHint", false}}}},
-  });
+  };
   EXPECT_EQ(vesk::tools, expected);
 }
 
 TEST(Catalogue, TextsAndNumbersKeepTheirExactForm) {
-  const json& tools = vesk::tools;
-  EXPECT_EQ(tools[0]["description"].get<std::string>().size(), 212u);
-  EXPECT_EQ(tools[1]["description"].get<std::string>().size(), 495u);
-  EXPECT_EQ(tools[2]["description"].get<std::string>().size(), 104u);
+  const json::array& tools = vesk::tools;
+  auto tool = [&](std::size_t i) -> const json::object& { return tools.at(i).as_object(); };
+  EXPECT_EQ(tool(0).at("description").as_string().size(), 212u);
+  EXPECT_EQ(tool(1).at("description").as_string().size(), 495u);
+  EXPECT_EQ(tool(2).at("description").as_string().size(), 104u);
   // Integers stay integers and hints stay booleans once written out.
-  std::string written = tools.dump();
+  std::string written = json::serialize(tools);
   EXPECT_NE(written.find(R"("maximum":20)"), std::string::npos);
   EXPECT_NE(written.find(R"("minimum":1)"), std::string::npos);
   EXPECT_NE(written.find(R"(marked \"you\" is)"), std::string::npos);
   EXPECT_EQ(written.find("20.0"), std::string::npos);
-  EXPECT_TRUE(tools[0]["inputSchema"]["properties"].is_object());
-  EXPECT_FALSE(tools[0]["inputSchema"].contains("required"));
+  const json::object& schema = tool(0).at("inputSchema").as_object();
+  EXPECT_TRUE(schema.at("properties").is_object());
+  EXPECT_FALSE(schema.contains("required"));
 }
 
 TEST(Catalogue, ListingIsTheWholeCatalogueAsOneResult) {
-  EXPECT_EQ(vesk::listing(vesk::Era::legacy), (json{{"tools", vesk::tools}}).dump());
+  EXPECT_EQ(json::parse(vesk::listing(vesk::Era::legacy)), (json::object{{"tools", vesk::tools}}));
   // The modern listing adds the cache hints, which a modern client requires.
-  json modern = json::parse(vesk::listing(vesk::Era::modern));
+  json::object modern = json::parse(vesk::listing(vesk::Era::modern)).as_object();
   EXPECT_EQ(modern["tools"], vesk::tools);
-  EXPECT_TRUE(modern["ttlMs"].is_number_unsigned());
+  EXPECT_EQ(modern["ttlMs"], json::value(3600000));
   EXPECT_EQ(modern["cacheScope"], "public");
 }

@@ -11,38 +11,51 @@
 #include <thread>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "support/host.h"
 
-using nlohmann::json;
+namespace json = boost::json;
 using namespace testing_support;
 
 namespace {
 
-const json request = {{"op", "list"}, {"from", "me"}};
+const json::object request = {{"op", "list"}, {"from", "me"}};
 
-json askAt(const std::string& path, const json& what = request) {
-  return vesk::ask(what, path);
+// The reply's members, copied out of the document that holds them.
+json::object kept(const vesk::Document& document) {
+  return json::object(document.root(), json::storage_ptr());
 }
+
+json::object askAt(const std::string& path, const json::object& what = request) {
+  return kept(vesk::ask(what, path));
+}
+
+json::object replyFrom(std::string_view received) {
+  return kept(vesk::replyFrom(received));
+}
+
+const json::object silent = kept(vesk::silent());
+const json::object unreachable = kept(vesk::unreachable());
 
 }  // namespace
 
-TEST(Answer, OnlyExactlyOneJsonObjectCounts) {
-  EXPECT_EQ(vesk::replyFrom("{\"ok\":true,\"x\":[1]}\n"), json::parse(R"({"ok":true,"x":[1]})"));
-  EXPECT_EQ(vesk::replyFrom("{}"), json::object());
+TEST(ReplyFrom, OnlyExactlyOneJsonObjectCounts) {
+  // Only the members a tool result is made of are kept.
+  EXPECT_EQ(replyFrom("{\"ok\":true,\"x\":[1],\"text\":\"t\"}\n"),
+            (json::object{{"ok", true}, {"text", "t"}}));
+  EXPECT_EQ(replyFrom("{}"), json::object());
   for (std::string bytes :
        {"", "\n", "[]\n", "\"ok\"\n", "true", "null", "{\"ok\":true}\n{\"ok\":true}\n",
         "{\"ok\":tr", "{\"text\":\"\xC3\"}"}) {
     SCOPED_TRACE(bytes);
-    EXPECT_EQ(vesk::replyFrom(bytes), vesk::silent());
+    EXPECT_EQ(replyFrom(bytes), silent);
   }
-  EXPECT_EQ(vesk::replyFrom("{\"text\":\"\\udc00\"}"), json({{"text", "\xEF\xBF\xBD"}}));
-  // The reader would stop at a raw NUL and take the object before it for the whole reply.
-  EXPECT_EQ(vesk::replyFrom(std::string("{\"ok\":true}\0{\"ok\":false}\n", 25)), vesk::silent());
-  EXPECT_EQ(vesk::silent().dump(),
-            "{\"error\":\"Vesk didn\xE2\x80\x99t answer in time.\",\"ok\":false}");
-  EXPECT_EQ(vesk::unreachable()["error"].get<std::string>().size(), 69u);
+  EXPECT_EQ(replyFrom("{\"text\":\"\\udc00\"}"), (json::object{{"text", "\xEF\xBF\xBD"}}));
+  // A reader that stopped at a raw NUL would take the object before it for the whole reply.
+  EXPECT_EQ(replyFrom(std::string("{\"ok\":true}\0{\"ok\":false}\n", 25)), silent);
+  EXPECT_EQ(silent,
+            (json::object{{"ok", false}, {"error", "Vesk didn\xE2\x80\x99t answer in time."}}));
+  EXPECT_EQ(unreachable.at("error").as_string().size(), 69u);
 }
 
 TEST(Ask, SendsOneLineAndReturnsTheObjectWithoutWaitingForTheHangUp) {
@@ -52,8 +65,8 @@ TEST(Ask, SendsOneLineAndReturnsTheObjectWithoutWaitingForTheHangUp) {
     say(fd, "{\"ok\":true,\"text\":\"hi\"}\n");
     hangUp.wait();  // the connection stays open until the test has its answer
   });
-  json sent = {{"op", "send"}, {"from", "me"}, {"message", "two\nlines"}};
-  EXPECT_EQ(askAt(host.path(), sent), json::parse(R"({"ok":true,"text":"hi"})"));
+  json::object sent = {{"op", "send"}, {"from", "me"}, {"message", "two\nlines"}};
+  EXPECT_EQ(askAt(host.path(), sent), (json::object{{"ok", true}, {"text", "hi"}}));
   hangUp.open();
   std::string frame = host.requests().at(0);
   EXPECT_EQ(frame.find('\n'), frame.size() - 1);  // one LF, at the end
@@ -64,13 +77,13 @@ TEST(Ask, ReadsTheReplyAsTheHostFramesIt) {
   struct Case {
     const char* name;
     std::vector<std::string> pieces;
-    json expected;
+    json::object expected;
   } cases[] = {
       {"no LF, then hang-up", {"{\"ok\":true}"}, {{"ok", true}}},
       {"split writes", {"{\"ok\":", "true,\"text\":\"a", "b\"}\n"}, {{"ok", true}, {"text", "ab"}}},
-      {"hang-up without reply", {}, vesk::silent()},
-      {"two lines at once", {"{\"ok\":true}\n{\"ok\":true}\n"}, vesk::silent()},
-      {"an array", {"[1]\n"}, vesk::silent()},
+      {"hang-up without reply", {}, silent},
+      {"two lines at once", {"{\"ok\":true}\n{\"ok\":true}\n"}, silent},
+      {"an array", {"[1]\n"}, silent},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -91,7 +104,7 @@ TEST(Ask, StopsAtAnLfThatEndsARead) {
     rest.wait();
     say(fd, "\"ok\":true}\n");
   });
-  EXPECT_EQ(askAt(host.path()), vesk::silent());
+  EXPECT_EQ(askAt(host.path()), silent);
   rest.open();
 }
 
@@ -102,12 +115,12 @@ TEST(Ask, CapsTheReplyAtFourMillionBytes) {
     say(fd, "{\"ok\":true,\"text\":\"" + std::string(5000000, 'x'));  // never ends its line
     done.wait();
   });
-  EXPECT_EQ(askAt(endless.path()), vesk::silent());  // returns while the host still holds on
+  EXPECT_EQ(askAt(endless.path()), silent);  // returns while the host still holds on
   done.open();
 
   std::string big(3900000, 'y');
   Host large(Host::replying("{\"ok\":true,\"text\":\"" + big + "\"}\n"));
-  EXPECT_EQ(askAt(large.path())["text"], big);
+  EXPECT_EQ(askAt(large.path())["text"], json::value(big));
 }
 
 TEST(Ask, NotOpenWhenNothingListens) {
@@ -117,7 +130,7 @@ TEST(Ask, NotOpenWhenNothingListens) {
   for (std::string path :
        {folder.path + "/missing.sock", file, std::string("relative/missing.sock")}) {
     SCOPED_TRACE(path);
-    EXPECT_EQ(askAt(path), vesk::unreachable());
+    EXPECT_EQ(askAt(path), unreachable);
   }
 }
 
@@ -131,11 +144,11 @@ TEST(Ask, PathsAreBoundedInBytesAndNeverCut) {
   std::string path = dir + "/bridge.sock";
   ASSERT_EQ(path.size(), longest);
   Host host(Host::replying("{\"ok\":true}\n"), path);
-  EXPECT_EQ(askAt(path), json({{"ok", true}}));
+  EXPECT_EQ(askAt(path), (json::object{{"ok", true}}));
   // One byte more, even a multi-byte character's last byte, is refused: the cut path would reach
   // this host, and it must see no connection.
-  EXPECT_EQ(askAt(path + "x"), vesk::unreachable());
-  EXPECT_EQ(askAt(path.substr(0, path.size() - 1) + "\xC3\xA9"), vesk::unreachable());
+  EXPECT_EQ(askAt(path + "x"), unreachable);
+  EXPECT_EQ(askAt(path.substr(0, path.size() - 1) + "\xC3\xA9"), unreachable);
   EXPECT_EQ(host.connections(), 1);
 }
 
@@ -146,7 +159,7 @@ TEST(Ask, EmptyPathReachesNoAbstractSocket) {
   address.sun_family = AF_UNIX;
   bool bound = ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   if (bound) ::listen(listener, 8);
-  EXPECT_EQ(askAt(""), vesk::unreachable());
+  EXPECT_EQ(askAt(""), unreachable);
   if (bound) {
     EXPECT_LT(::accept(listener, nullptr, nullptr), 0);
   }
@@ -156,8 +169,8 @@ TEST(Ask, EmptyPathReachesNoAbstractSocket) {
 TEST(Ask, AHostThatHangsUpMidRequestIsAFailedWrite) {
   ::signal(SIGPIPE, SIG_DFL);  // a SIGPIPE would end this test binary
   Host host([](int fd, Host&) { ::shutdown(fd, SHUT_RDWR); });
-  json large = {{"op", "send"}, {"from", "me"}, {"message", std::string(4 << 20, 'm')}};
-  EXPECT_EQ(askAt(host.path(), large), vesk::unreachable());
+  json::object large = {{"op", "send"}, {"from", "me"}, {"message", std::string(4 << 20, 'm')}};
+  EXPECT_EQ(askAt(host.path(), large), unreachable);
   ::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -168,7 +181,7 @@ TEST(Ask, ConcurrentExchangesEachGetTheirOwnReply) {
     h.await(2);  // both connections are open at once before either is answered
     say(fd, chatEcho(request));
   });
-  json first, second;
+  json::object first, second;
   std::thread one([&] { first = askAt(host.path(), {{"op", "read"}, {"chat", "one"}}); });
   std::thread two([&] { second = askAt(host.path(), {{"op", "read"}, {"chat", "two"}}); });
   one.join();

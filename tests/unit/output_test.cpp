@@ -6,9 +6,8 @@
 #include <string>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
-using nlohmann::json;
+namespace json = boost::json;
 
 namespace {
 
@@ -34,44 +33,48 @@ std::string written(Write write) {
 
 }  // namespace
 
-// The envelope is spliced by hand; it must be exactly the line the JSON writer gives for the same
-// object, whatever the id holds, whether the result comes as an object or already written.
-TEST(Reply, IsExactlyTheWritersLineForAnyId) {
-  json result = {{"content", json::array({{{"type", "text"}, {"text", "a \"q\"\n\u00e9\u2019"}}})},
-                 {"isError", false}};
-  std::string text = result.dump();
-  json ids[] = {nullptr,
-                0,
-                -7,
-                18446744073709551615u,
-                1.5,
-                "x\u2019\n\"",
-                json::array({1, "a"}),
-                json{{"b", 1}, {"a", nullptr}},
-                json::object()};
-  for (const json& id : ids) {
-    SCOPED_TRACE(id.dump());
-    std::string whole = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", result}}.dump() + "\n";
-    EXPECT_EQ(written([&] { vesk::reply(id, result, vesk::Era::legacy); }), whole);
-    EXPECT_EQ(written([&] { vesk::reply(id, vesk::Serialised{text}, vesk::Era::legacy); }), whole);
+// The envelope is spliced by hand around the id as it was written: the line must be that id, the
+// result and nothing else, one valid JSON object, whether the result comes as an object or written.
+TEST(Reply, WritesTheIdAsItWasWrittenAroundTheResult) {
+  json::object result = {
+      {"content", json::array{{{"type", "text"}, {"text", "a \"q\"\n\u00e9\u2019"}}}},
+      {"isError", false}};
+  std::string text = json::serialize(result);
+  for (std::string id : {"null", "0", "-7", "-0", "1e2", "1.50", "18446744073709551615",
+                         "123456789012345678901234567890", R"("x\u2019\n\"")", R"([1,"a"])",
+                         R"({"b":1,"a":null})", "{}"}) {
+    SCOPED_TRACE(id);
+    std::string whole = R"({"jsonrpc":"2.0","id":)" + id + R"(,"result":)" + text + "}\n";
+    EXPECT_EQ(written([&] { vesk::reply({id}, result, vesk::Era::legacy); }), whole);
+    EXPECT_EQ(written([&] { vesk::reply({id}, vesk::Serialised{text}, vesk::Era::legacy); }),
+              whole);
+    EXPECT_EQ(json::parse(whole).at("result"), result);
   }
 }
 
 // A modern result is the same result with two members more, whether it has members of its own.
 TEST(Reply, AModernResultSaysItIsCompleteAndNamesTheServer) {
-  json meta = {{"io.modelcontextprotocol/serverInfo", {{"name", "vesk"}, {"version", "1.0"}}}};
-  for (json result : {json::object(), json{{"tools", json::array()}, {"ttlMs", 5}}}) {
-    SCOPED_TRACE(result.dump());
-    std::string line = written([&] { vesk::reply(7, result, vesk::Era::modern); });
+  json::object meta = {
+      {"io.modelcontextprotocol/serverInfo", {{"name", "vesk"}, {"version", "1.0"}}}};
+  for (json::object result :
+       {json::object(), json::object{{"tools", json::array()}, {"ttlMs", 5}}}) {
+    SCOPED_TRACE(json::serialize(result));
+    std::string line = written([&] { vesk::reply({"7"}, result, vesk::Era::modern); });
     ASSERT_EQ(line.find('\n'), line.size() - 1);
     result["_meta"] = meta;
     result["resultType"] = "complete";
-    EXPECT_EQ(json::parse(line), (json{{"jsonrpc", "2.0"}, {"id", 7}, {"result", result}}));
+    EXPECT_EQ(json::parse(line), (json::object{{"jsonrpc", "2.0"}, {"id", 7}, {"result", result}}));
   }
 }
 
-TEST(Reply, WritesNothingForAnIdOrResultTheWriterRefuses) {
-  EXPECT_EQ(written([] { vesk::reply(json("\xFF"), vesk::Serialised{"{}"}, vesk::Era::modern); }),
-            "");
-  EXPECT_EQ(written([] { vesk::reply(1, json{{"text", "\xFF"}}, vesk::Era::legacy); }), "");
+TEST(Failure, CarriesItsCodeAndMessageAndDataOnlyWhenGiven) {
+  std::string line = written([] { vesk::failure({"\"a\""}, -32601, "Method not found: x\ny"); });
+  EXPECT_EQ(
+      line,
+      R"({"jsonrpc":"2.0","id":"a","error":{"code":-32601,"message":"Method not found: x\ny"}})"
+      "\n");
+  json::object data = {{"supported", json::array{"2026-07-28"}}};
+  line = written([&] { vesk::failure({"1e2"}, -32022, "", data); });
+  EXPECT_EQ(json::parse(line).at("error"),
+            (json::object{{"code", -32022}, {"message", ""}, {"data", data}}));
 }
