@@ -12,6 +12,7 @@
 #include <string>
 
 #include "bridge/platform.h"
+#include "front/writer.h"
 
 namespace vesk {
 
@@ -97,7 +98,7 @@ bool reach(int fd, const sockaddr_un& address) {
 
 // Everything after connecting; the caller owns and closes `fd`.
 Document talk(int fd, const json::object& request) {
-  std::string frame = json::serialize(request);
+  std::string frame = compact(request);
   frame += '\n';
   if (!transmit(fd, frame)) return unreachable();
   return replyFrom(receive(fd));

@@ -13,6 +13,7 @@
 #include "bridge/exchange.h"
 #include "front/startup.h"
 #include "front/workers.h"
+#include "front/writer.h"
 
 namespace vesk {
 
@@ -67,7 +68,7 @@ std::int64_t lastN(const json::object& given) {
 
 // The answer of a call whose memory ran out before its answer was written: the no-answer result,
 // made before main() runs, so that writing it needs no memory at all.
-const std::string unanswered = json::serialize(result(std::move(silent().root())));
+const std::string unanswered = compact(result(std::move(silent().root())));
 
 void call(Id id, const json::object& params, Era era, const Cancellable* ticket) {
   std::string_view name = stringMember(params, "name");

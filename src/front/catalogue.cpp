@@ -1,6 +1,7 @@
 #include "front/catalogue.h"
 
 #include "front/output.h"
+#include "front/writer.h"
 
 namespace vesk {
 
@@ -52,8 +53,8 @@ const json::array tools = json::parse(literal).as_array();
 const std::string& listing(Era era) {
   // Serialising the whole catalogue for every request would cost more than the rest of the answer;
   // the text is spliced into each envelope instead.
-  static const std::string legacy = json::serialize(json::object{{"tools", tools}});
-  static const std::string modern = json::serialize(
+  static const std::string legacy = compact(json::object{{"tools", tools}});
+  static const std::string modern = compact(
       json::object{{"tools", tools}, {"ttlMs", cacheMilliseconds}, {"cacheScope", cacheScope}});
   return era == Era::modern ? modern : legacy;
 }

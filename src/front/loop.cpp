@@ -14,6 +14,7 @@
 #include "front/output.h"
 #include "front/reader.h"
 #include "front/workers.h"
+#include "front/writer.h"
 
 namespace vesk {
 
@@ -66,7 +67,7 @@ void ping(Document& /*message*/, Id id, const json::object& /*params*/, Era era)
 void discover(Document& /*message*/, Id id, const json::object& /*params*/, Era era) {
   // Never changes, so it is written once; the server's name and version go in every modern
   // result's `_meta`, so not here.
-  static const std::string text = json::serialize(json::object{
+  static const std::string text = compact(json::object{
       {"supportedVersions", {modernVersion}},
       {"capabilities", capabilities()},
       {"instructions", instructions},

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 
+#include "front/writer.h"
+
 namespace vesk {
 
 namespace {
@@ -61,13 +63,13 @@ constexpr std::string_view opening = "{\"jsonrpc\":\"2.0\",\"id\":";
 const std::string modernMembers = [] {
   json::object info = {{"name", serverName}, {"version", serverVersion}};
   json::object meta = {{"io.modelcontextprotocol/serverInfo", info}};
-  return "\"_meta\":" + json::serialize(meta) + ",\"resultType\":\"complete\"";
+  return "\"_meta\":" + compact(meta) + ",\"resultType\":\"complete\"";
 }();
 
 }  // namespace
 
 void reply(Id id, const json::object& result, Era era) {
-  std::string text = json::serialize(result);
+  std::string text = compact(result);
   reply(id, Serialised{text}, era);
 }
 
@@ -87,7 +89,7 @@ void failure(Id id, std::int64_t code, std::string_view message) {
 void failure(Id id, std::int64_t code, std::string_view message, const json::object& data) {
   json::object error = {{"code", code}, {"message", message}};
   if (!data.empty()) error["data"] = data;
-  std::string text = json::serialize(error);
+  std::string text = compact(error);
   emit({opening, id.text, ",\"error\":", text, "}\n"});
 }
 

@@ -36,9 +36,12 @@ std::string written(Write write) {
 // The envelope is spliced by hand around the id as it was written: the line must be that id, the
 // result and nothing else, one valid JSON object, whether the result comes as an object or written.
 TEST(Reply, WritesTheIdAsItWasWrittenAroundTheResult) {
-  json::object result = {
-      {"content", json::array{{{"type", "text"}, {"text", "a \"q\"\n\u00e9\u2019"}}}},
-      {"isError", false}};
+  // Escapes at every offset within a word of the writer's, which passes plain text eight bytes at
+  // a time; compared with the library's own writer.
+  std::string shown = "a \"q\"\n\u00e9\u2019\x01\x1f\x7f/";
+  for (int i = 0; i < 20; ++i) shown += std::string(static_cast<std::size_t>(i), 'x') + "\t\\";
+  json::object result = {{"content", json::array{{{"type", "text"}, {"text", shown}}}},
+                         {"isError", false}};
   std::string text = json::serialize(result);
   for (std::string id : {"null", "0", "-7", "-0", "1e2", "1.50", "18446744073709551615",
                          "123456789012345678901234567890", R"("x\u2019\n\"")", R"([1,"a"])",
