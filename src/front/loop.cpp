@@ -184,7 +184,10 @@ void loop() {
   Lines input(STDIN_FILENO);
   std::string_view line;
   while (input.next(line)) {
-    handle(line);
+    {
+      Errand errand;
+      handle(line);
+    }
     replenish();  // after a loss, once the line's memory is back
   }
   // Every call read so far entered `running` before it was handed over, so none is missed here.

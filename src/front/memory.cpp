@@ -1,9 +1,12 @@
 #include "front/memory.h"
 
 #include <sys/mman.h>
+#include <time.h>
 
 #include <atomic>
+#include <chrono>
 #include <new>
+#include <optional>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -28,14 +31,37 @@ void* mapReserve() noexcept {
   return block == MAP_FAILED ? nullptr : block;
 }
 
+// How long one piece of work waits in all for memory to come back, counted from its first
+// failure, before the allocation fails.
+constexpr std::chrono::milliseconds patience{1000};
+
+// The work in progress, and how much of it waits for memory now: when all of it waits, nothing
+// can give memory back, and an allocation fails at once.
+std::atomic<int> working{0};
+std::atomic<int> waiting{0};
+
+// When the work on this thread first found no memory; unset while it has not.
+thread_local std::optional<std::chrono::steady_clock::time_point> since;
+
 // operator new's handler, on the thread whose allocation failed; operator new tries again when it
-// returns. The first failure gives up the reserve, and the allocation is made in its room; once
-// the reserve is spent, the allocation fails, and the request it serves is lost or, for a call,
-// answered without memory. No destructor of ours allocates, so the unwinding cannot fail again.
+// returns. The first failure gives up the reserve, and the allocation is made in its room. Once it
+// is spent, the allocation waits for the memory that other work gives back, taking the reserve back
+// first when it can, and fails (std::bad_alloc) after `patience`, or at once when all other work
+// waits too. No destructor of ours allocates, so the unwinding that follows cannot fail again.
 void spend() {
   void* block = reserve.exchange(nullptr);
-  if (block == nullptr) throw std::bad_alloc();
-  ::munmap(block, reserveSize);
+  if (block != nullptr) {
+    ::munmap(block, reserveSize);
+    return;
+  }
+  auto now = std::chrono::steady_clock::now();
+  if (!since) since = now;
+  if (now - *since > patience || waiting.load() + 1 >= working.load()) throw std::bad_alloc();
+  ++waiting;
+  timespec pause{0, 1000000};
+  ::nanosleep(&pause, nullptr);
+  --waiting;
+  replenish();
 }
 
 }  // namespace
@@ -58,6 +84,15 @@ bool replenish() noexcept {
   // Another thread may have taken it back meanwhile: one reserve is enough.
   if (!reserve.compare_exchange_strong(none, block)) ::munmap(block, reserveSize);
   return true;
+}
+
+Errand::Errand() noexcept {
+  ++working;
+  since.reset();
+}
+
+Errand::~Errand() {
+  --working;
 }
 
 void releaseMemory() {

@@ -60,6 +60,7 @@ void Group::wait() {
 }
 
 void Workers::attempt(Item& item) noexcept {
+  Errand errand;
   try {
     item.run();
   } catch (...) {
