@@ -58,7 +58,7 @@ bool Lines::next(std::string_view& line) {
 bool Lines::more() {
   try {
     if (skipping) return skim();
-    compact();
+    reclaim();
     std::size_t used = pending.size();
     pending.resize(used + chunk);
     ssize_t n = readSome(fd, pending.data() + used, chunk);
@@ -93,7 +93,7 @@ bool Lines::skim() {
   }
 }
 
-void Lines::compact() {
+void Lines::reclaim() {
   std::size_t rest = pending.size() - lineStart;
   if (pending.capacity() > keptBuffer && rest < chunk) {
     // A very long line is done: its buffer goes back to the system rather than staying for good.

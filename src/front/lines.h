@@ -24,7 +24,7 @@ class Lines {
  private:
   bool more();     // reads another chunk; false at end of input or on an error
   bool skim();     // reads past the rest of a line that could not be held
-  void compact();  // drops the lines returned; gives back a buffer that a long line grew
+  void reclaim();  // drops the lines returned; gives back a buffer that a long line grew
 
   int fd;
   std::string pending;        // bytes read and not yet returned, from `lineStart` on

@@ -37,19 +37,24 @@ void number(std::string& out, Number value) {
   out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
+void append(std::string& out, const json::value& value);
+
+void append(std::string& out, const json::object& object) {
+  char separator = '{';
+  for (const json::key_value_pair& member : object) {
+    out += std::exchange(separator, ',');
+    quote(out, member.key());
+    out += ':';
+    append(out, member.value());
+  }
+  out += separator == '{' ? "{}" : "}";
+}
+
 void append(std::string& out, const json::value& value) {
   switch (value.kind()) {
-    case json::kind::object: {
-      char separator = '{';
-      for (const json::key_value_pair& member : value.get_object()) {
-        out += std::exchange(separator, ',');
-        quote(out, member.key());
-        out += ':';
-        append(out, member.value());
-      }
-      out += separator == '{' ? "{}" : "}";
+    case json::kind::object:
+      append(out, value.get_object());
       break;
-    }
     case json::kind::array: {
       char separator = '[';
       for (const json::value& item : value.get_array()) {
@@ -106,9 +111,9 @@ void quote(std::string& out, std::string_view text) {
   out += '"';
 }
 
-std::string compact(const json::value& value) {
+std::string compact(const json::object& object) {
   std::string text;
-  append(text, value);
+  append(text, object);
   return text;
 }
 

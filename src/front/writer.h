@@ -11,8 +11,8 @@
 
 namespace vesk {
 
-// `value` as compact JSON text. Doubles, which the connector never makes, are left to the library.
-std::string compact(const json::value& value);
+// `object` as compact JSON text. Doubles, which the connector never makes, are left to the library.
+std::string compact(const json::object& object);
 
 // Appends `text` to `out` as a JSON string, quoted and escaped.
 void quote(std::string& out, std::string_view text);
