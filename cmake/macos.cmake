@@ -38,15 +38,25 @@ find_program(CMAKE_AR llvm-ar-14 REQUIRED)
 find_program(CMAKE_RANLIB llvm-ranlib-14 REQUIRED)
 
 # Nothing of this Linux machine's own may reach the build: its /usr/include holds glibc's
-# headers. Packages are looked for under a root that holds nlohmann/json alone, the Debian
-# package's headers (header-only, so the same for every platform) seen through links.
+# headers. Packages are looked for under a root that holds Boost's headers alone (Boost.JSON is
+# header-only, so they are the same for every platform), seen through links. Boost's package files
+# find its headers three folders above their own, resolving links on the way, so the files are
+# linked one by one into real folders at that depth, and the package is named by Boost_DIR.
 if(NOT CMAKE_IN_TRY_COMPILE)
-  set(vesk_json_root "${CMAKE_BINARY_DIR}/json-root/usr")
-  file(MAKE_DIRECTORY "${vesk_json_root}/include" "${vesk_json_root}/share/cmake")
-  file(CREATE_LINK /usr/include/nlohmann "${vesk_json_root}/include/nlohmann" SYMBOLIC)
-  file(CREATE_LINK /usr/share/cmake/nlohmann_json "${vesk_json_root}/share/cmake/nlohmann_json"
-       SYMBOLIC)
-  set(CMAKE_FIND_ROOT_PATH "${CMAKE_BINARY_DIR}/json-root")
+  set(vesk_root "${CMAKE_BINARY_DIR}/boost-root")
+  file(MAKE_DIRECTORY "${vesk_root}/usr/include")
+  file(CREATE_LINK /usr/include/boost "${vesk_root}/usr/include/boost" SYMBOLIC)
+  set(vesk_packages /usr/lib/x86_64-linux-gnu/cmake)
+  foreach(package Boost-1.81.0 boost_headers-1.81.0)
+    file(GLOB vesk_files "${vesk_packages}/${package}/*.cmake")
+    file(MAKE_DIRECTORY "${vesk_root}/usr/lib/boost/cmake/${package}")
+    foreach(vesk_file ${vesk_files})
+      get_filename_component(vesk_name "${vesk_file}" NAME)
+      file(CREATE_LINK "${vesk_file}" "${vesk_root}/usr/lib/boost/cmake/${package}/${vesk_name}" SYMBOLIC)
+    endforeach()
+  endforeach()
+  set(Boost_DIR "${vesk_root}/usr/lib/boost/cmake/Boost-1.81.0" CACHE PATH "Boost's package, for macOS")
+  set(CMAKE_FIND_ROOT_PATH "${vesk_root}")
 endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -22,8 +22,8 @@ struct Document::Held {
   json::object root{json::storage_ptr(&arena)};
 };
 
-void Document::Free::operator()(Held* held) const noexcept {
-  delete held;
+void Document::Free::operator()(Held* gone) const noexcept {
+  delete gone;
 }
 
 Document::Document() : held(new Held) {}

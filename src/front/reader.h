@@ -23,7 +23,7 @@ class Document {
  private:
   struct Held;
   struct Free {
-    void operator()(Held* held) const noexcept;
+    void operator()(Held* gone) const noexcept;
   };
   std::unique_ptr<Held, Free> held;
 };
