@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "bridge/platform.h"
@@ -23,6 +24,7 @@ using nlohmann::json;
 constexpr std::size_t readSize = 65536;
 constexpr std::size_t replyCap = 4000000;  // decimal, not 4 MiB
 constexpr time_t patience = 660;           // seconds, for each single read and each write
+const uid_t ownUser = ::geteuid();         // read once: the connector never changes its user
 
 // Fills `address` for `path`; false when the path cannot be used as it is. An empty path is refused
 // too: on Linux an empty sun_path would name the abstract namespace, not a file.
@@ -95,8 +97,23 @@ bool reach(int fd, const sockaddr_un& address) {
   }
 }
 
+// The made-up reply when someone else listens on the socket, shaped like a refusal from the host.
+nlohmann::json foreign() {
+  return {{"ok", false},
+          {"error", "The Vesk bridge socket belongs to another user, so nothing was sent."}};
+}
+
+// Whether the host may be sent the agent's words: it runs as this process's own user, or as root,
+// who could read them anyway. Any other user could have taken the path to collect them, and a
+// host the kernel cannot name counts as one.
+bool trusted(int fd) {
+  std::optional<uid_t> peer = platform::peerUser(fd);
+  return peer && (*peer == ownUser || *peer == 0);
+}
+
 // Everything after connecting; the caller owns and closes `fd`.
 nlohmann::json talk(int fd, const nlohmann::json& request) {
+  if (!trusted(fd)) return foreign();  // before the first byte leaves
   std::string frame;
   try {
     frame = request.dump();

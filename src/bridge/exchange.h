@@ -10,7 +10,8 @@
 namespace vesk {
 
 // Sends `request` to the host listening at `path` and returns the host's reply, a JSON object, as
-// it came. When the host cannot be reached it returns the not-open reply; when it gives no
+// it came. When the host cannot be reached it returns the not-open reply; when it runs as a user
+// other than this process's own or root, a refusal saying so, with nothing sent; when it gives no
 // readable object, the no-answer reply. Blocks for the whole exchange; never throws.
 nlohmann::json ask(const nlohmann::json& request, const std::string& path);
 
