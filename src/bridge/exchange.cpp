@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "bridge/platform.h"
@@ -24,6 +25,7 @@ constexpr Member replyMembers[] = {{"ok"}, {"text"}, {"error"}};
 constexpr std::size_t readSize = 65536;
 constexpr std::size_t replyCap = 4000000;  // decimal, not 4 MiB
 constexpr time_t patience = 660;           // seconds, for each single read and each write
+const uid_t ownUser = ::geteuid();         // read once: the connector never changes its user
 
 // Fills `address` for `path`; false when the path cannot be used as it is. An empty path is refused
 // too: on Linux an empty sun_path would name the abstract namespace, not a file.
@@ -96,12 +98,12 @@ bool reach(int fd, const sockaddr_un& address) {
   }
 }
 
-// Everything after connecting; the caller owns and closes `fd`.
-Document talk(int fd, const json::object& request) {
-  std::string frame = compact(request);
-  frame += '\n';
-  if (!transmit(fd, frame)) return unreachable();
-  return replyFrom(receive(fd));
+// Whether the host may be sent the agent's words: it runs as this process's own user, or as root,
+// who could read them anyway. Any other user could have taken the path to collect them, and a
+// host the kernel cannot name counts as one.
+bool trusted(int fd) {
+  std::optional<uid_t> peer = platform::peerUser(fd);
+  return peer && (*peer == ownUser || *peer == 0);
 }
 
 // A reply made up here, shaped like the host's refusals.
@@ -110,6 +112,20 @@ Document refusal(std::string_view error) {
   reply.root().emplace("ok", false);
   reply.root().emplace("error", error);
   return reply;
+}
+
+// The made-up reply when someone else listens on the socket.
+Document foreign() {
+  return refusal("The Vesk bridge socket belongs to another user, so nothing was sent.");
+}
+
+// Everything after connecting; the caller owns and closes `fd`.
+Document talk(int fd, const json::object& request) {
+  if (!trusted(fd)) return foreign();  // before the first byte leaves
+  std::string frame = compact(request);
+  frame += '\n';
+  if (!transmit(fd, frame)) return unreachable();
+  return replyFrom(receive(fd));
 }
 
 }  // namespace

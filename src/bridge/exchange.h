@@ -12,8 +12,9 @@ namespace vesk {
 
 // Sends `request` to the host listening at `path` and returns the host's reply, a JSON object, with
 // the members a tool result is made of (`ok`, `text`, `error`). When the host cannot be reached it
-// returns the not-open reply; when it gives no readable object, the no-answer reply. Blocks for
-// the whole exchange; throws nothing but std::bad_alloc.
+// returns the not-open reply; when it runs as a user other than this process's own or root, a
+// refusal saying so, with nothing sent; when it gives no readable object, the no-answer reply.
+// Blocks for the whole exchange; throws nothing but std::bad_alloc.
 Document ask(const json::object& request, const std::string& path);
 
 // The host's reply in the bytes `received`: the object they hold, or the no-answer reply when they

@@ -1,11 +1,15 @@
 // What differs between macOS and Linux in reaching the bridge socket, kept in one place so that
-// each branch stays a few lines long. Constants and one socket option; safe from any thread.
+// each branch stays a few lines long. Constants, one socket option and one question to the kernel;
+// safe from any thread.
 #pragma once
 
 #include <sys/socket.h>
+#include <sys/types.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cstddef>
+#include <optional>
 
 namespace vesk::platform {
 
@@ -38,6 +42,24 @@ inline void nosignal(int fd) {
   ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
 #else
   static_cast<void>(fd);
+#endif
+}
+
+// The effective user of the process at the other end of the connected socket `fd`, as the kernel
+// recorded it when that process called listen(); nothing when the kernel cannot tell, which Linux
+// says with a user of -1.
+inline std::optional<uid_t> peerUser(int fd) {
+#if defined(SO_PEERCRED)
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return std::nullopt;
+  if (length != sizeof peer || peer.uid == static_cast<uid_t>(-1)) return std::nullopt;
+  return peer.uid;
+#else
+  uid_t user;
+  gid_t group;
+  if (::getpeereid(fd, &user, &group) != 0) return std::nullopt;
+  return user;
 #endif
 }
 
