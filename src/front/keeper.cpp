@@ -164,9 +164,20 @@ bool Keeper::scalar(std::string_view written, json::error_code& ec, Put keep) {
   if (fate == Fate::keep) keep(*slot);
   if (fate == Fate::written) {
     separate(false);
-    text->append(written);
+    text->append(original(written));
   }
   return true;
+}
+
+std::string_view Keeper::original(std::string_view number) {
+  for (const Rewritten& exponent : exponents) {
+    auto at = static_cast<std::size_t>(number.data() - start);
+    if (exponent.at < at || exponent.at >= at + number.size()) continue;
+    restored.assign(number);
+    restored.replace(exponent.at - at, exponent.digits.size(), exponent.digits);
+    return restored;
+  }
+  return number;
 }
 
 template <class Put>

@@ -23,6 +23,13 @@ using Members = std::span<const Member>;
 
 namespace reading {
 
+// An exponent that the reader rewrote for the parser: where its digits begin in the text parsed,
+// and what they were.
+struct Rewritten {
+  std::size_t at;
+  std::string digits;
+};
+
 // Deepest nesting of arrays and objects accepted; the parser refuses a text that goes deeper.
 inline constexpr std::size_t deepest = 512;
 
@@ -42,7 +49,10 @@ class Keeper {
   static constexpr std::size_t max_key_size = std::size_t(-1);
   static constexpr std::size_t max_string_size = std::size_t(-1);
 
-  Keeper(json::object& into, Members names) : root(into), wanted(names) {}
+  // `parsed` is the start of the text given to the parser, in which `rewritten` lie.
+  Keeper(json::object& into, Members names, const char* parsed,
+         std::span<const Rewritten> rewritten)
+      : root(into), wanted(names), start(parsed), exponents(rewritten) {}
 
   bool on_document_begin(json::error_code& /*ec*/) { return true; }
   bool on_document_end(json::error_code& /*ec*/) { return true; }
@@ -81,6 +91,8 @@ class Keeper {
   void separate(bool key);
   // The whole of a string, key or number whose `last` part has come.
   std::string_view whole(json::string_view last);
+  // `number` as the client wrote it, where the reader rewrote its exponent.
+  std::string_view original(std::string_view number);
   // A scalar value, whose text, when written, is `written`; `keep` puts a kept one in its slot.
   template <class Put>
   bool scalar(std::string_view written, json::error_code& ec, Put keep);
@@ -90,12 +102,15 @@ class Keeper {
 
   json::object& root;
   Members wanted;
+  const char* start;
+  std::span<const Rewritten> exponents;
   Frame frames[deepest];
   std::size_t depth = 0;
   Fate keyed = Fate::drop;       // the fate the last key gave its value, in a kept object
   json::value* slot = nullptr;   // where a kept member's value goes
   json::string* text = nullptr;  // the text of the member being kept as written
   std::string pieces;            // what has come of a string, key or number that comes in parts
+  std::string restored;          // a number with the exponent it was written with
 };
 
 }  // namespace reading

@@ -78,12 +78,11 @@ const char* loneSurrogate(const char* at, const char* end) {
   return nullptr;
 }
 
-// Where the digits of the next exponent too long for the parser begin in `text`, from `from` on,
-// and how many there are: a number's exponent of ten digits or more, which the parser refuses
-// although the number is valid JSON (it lies beyond binary64, as 1e400 does); npos when there is
-// none. Strings are passed over whole, so that their text is never taken for a number.
+// Where the digits of the next exponent too large for the parser begin in `text`, from `from` on,
+// and how many there are: an exponent of ten significant digits or more, which the parser refuses
+// although the number is valid JSON (it lies as far beyond binary64 as 1e400 does); npos when
+// there is none. Strings are passed over whole, so that their text is never taken for a number.
 std::size_t longExponent(std::string_view text, std::size_t from, std::size_t& digits) {
-  constexpr std::size_t longest = 9;  // the parser takes exponents up to 2^31 - 1
   bool quoted = false;
   for (std::size_t i = from; i < text.size(); ++i) {
     char c = text[i];
@@ -96,44 +95,55 @@ std::size_t longExponent(std::string_view text, std::size_t from, std::size_t& d
     if (c != 'e' && c != 'E') continue;
     std::size_t first = i + 1;
     if (first < text.size() && (text[first] == '-' || text[first] == '+')) ++first;
-    std::size_t last = first;
+    std::size_t zeros = first, last = first;
+    while (zeros < text.size() && text[zeros] == '0') ++zeros;
     while (last < text.size() && text[last] >= '0' && text[last] <= '9') ++last;
     digits = last - first;
-    if (digits > longest) return first;
+    if (last - zeros > 9) return first;  // the parser takes exponents below 2^31
   }
   return std::string_view::npos;
 }
 
-// A copy of a refused `text` that the parser may take, the same text in all that is read of it:
-// its ill-formed UTF-8 read as U+FFFD (when `repairing`); every escape of a lone surrogate
-// rewritten as \ufffd, which a Node client writes for a string cut inside an emoji; and every
-// exponent too long for the parser written as 400 with as many leading zeros, as far beyond
-// binary64 as it was. Nothing when none of these is the matter with it.
-std::optional<std::string> mended(std::string_view text, bool repairing) {
+// A refused text made one the parser may take, the same text in all that is read of it: its
+// ill-formed UTF-8 read as U+FFFD (when repairing); every escape of a lone surrogate rewritten as
+// \ufffd, which a Node client writes for a string cut inside an emoji; and every exponent too large
+// for the parser written as 999999999 with as many leading zeros, whose number is as far beyond
+// binary64, and as far from a whole one, as the one written. What each rewritten exponent was is
+// kept, so that an id is still written back as it came.
+struct Mended {
+  std::string text;
+  std::vector<reading::Rewritten> exponents;
+};
+
+std::optional<Mended> mended(std::string_view text, bool repairing) {
   bool broken = !utf8::wellFormed(text);
   if (broken && !repairing) return std::nullopt;
   std::size_t digits = 0;
   bool lone = loneSurrogate(text.data(), text.data() + text.size()) != nullptr;
   bool huge = longExponent(text, 0, digits) != std::string_view::npos;
   if (!broken && !lone && !huge) return std::nullopt;
-  std::string copy = broken ? utf8::repaired(text) : std::string(text);
-  const char* start = copy.data();
-  const char* end = start + copy.size();
+  Mended copy{broken ? utf8::repaired(text) : std::string(text), {}};
+  std::string& mending = copy.text;
+  const char* start = mending.data();
+  const char* end = start + mending.size();
   for (const char* at = loneSurrogate(start, end); at != nullptr; at = loneSurrogate(at + 6, end))
-    std::copy_n("fffd", 4, copy.begin() + (at - start) + 2);
-  for (std::size_t at = longExponent(copy, 0, digits); at != std::string_view::npos;
-       at = longExponent(copy, at + digits, digits)) {
-    std::fill_n(copy.begin() + static_cast<std::ptrdiff_t>(at), digits - 3, '0');
-    std::copy_n("400", 3, copy.begin() + static_cast<std::ptrdiff_t>(at + digits - 3));
+    std::copy_n("fffd", 4, mending.begin() + (at - start) + 2);
+  for (std::size_t at = longExponent(mending, 0, digits); at != std::string_view::npos;
+       at = longExponent(mending, at + digits, digits)) {
+    copy.exponents.push_back({at, mending.substr(at, digits)});
+    std::fill_n(mending.begin() + static_cast<std::ptrdiff_t>(at), digits - 9, '0');
+    std::fill_n(mending.begin() + static_cast<std::ptrdiff_t>(at + digits - 9), 9, '9');
   }
   return copy;
 }
 
 // Whether `text` is one JSON object; builds what `wanted` names of it into `document`.
-bool parsedInto(Document& document, std::string_view text, Members wanted) {
+bool parsedInto(Document& document, std::string_view text, Members wanted,
+                std::span<const reading::Rewritten> rewritten = {}) {
   json::parse_options options;
   options.max_depth = reading::deepest;
-  json::basic_parser<reading::Keeper> parser(options, document.root(), wanted);
+  json::basic_parser<reading::Keeper> parser(options, document.root(), wanted, text.data(),
+                                             rewritten);
   json::error_code ec;
   std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
   return !ec && used == text.size();  // anything after the object is refused
@@ -145,10 +155,10 @@ std::optional<Document> readObject(std::string_view text, Members wanted, bool r
     Document document;
     if (parsedInto(document, text, wanted)) return document;
     // A text the parser took whole is read once; only a refused one is looked at again.
-    std::optional<std::string> copy = mended(text, repairing);
+    std::optional<Mended> copy = mended(text, repairing);
     if (!copy) return std::nullopt;
     Document again;
-    if (parsedInto(again, *copy, wanted)) return again;
+    if (parsedInto(again, copy->text, wanted, copy->exponents)) return again;
   } catch (const std::exception&) {
     // Out of memory (std::bad_alloc): this text is lost, and only this one.
     replenish();

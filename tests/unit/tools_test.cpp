@@ -65,16 +65,24 @@ TEST(Request, LastNIsAnyWholeNumberWithinSigned64BitsElseSix) {
       {"9007199254740993.0", 9007199254740993},
       {"4.0000000000000001", 6},
       {"1e-400", 6},
+      {"1e0000000001", 10},
+      {"1e9999999999", 6},
+      {"0e9999999999", 0},
+      {"7e-9999999999", 6},
   };
   static constexpr vesk::Member arguments[] = {{"chat"}, {"last_n"}};
+  const std::string huge = "7" + std::string(400, '0') + "e-9999999999";
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.given);
-    // Read as a request's arguments are, since the reader decides from the digits as written.
-    std::string text = std::string(R"({"chat":"c","last_n":)") + c.given + "}";
-    std::optional<vesk::Document> read = vesk::parseLine(text, arguments);
-    ASSERT_TRUE(read);
-    json::value sent = vesk::request("vesk_read_chat", read->root(), "").value()["last_n"];
-    EXPECT_EQ(sent, json::value(c.sent));
+    // Read as a request's arguments are, since the reader decides from the digits as written; and
+    // again with a lone surrogate beside it, which has the reader mend the text before it reads it.
+    for (const char* chat : {"c", "\\ud800"}) {
+      SCOPED_TRACE(std::string(c.given) + " beside " + chat);
+      std::string text = std::string(R"({"chat":")") + chat + R"(","last_n":)" + c.given + "}";
+      std::optional<vesk::Document> read = vesk::parseLine(text, arguments);
+      ASSERT_TRUE(read);
+      json::value sent = vesk::request("vesk_read_chat", read->root(), "").value()["last_n"];
+      EXPECT_EQ(sent, json::value(c.sent));
+    }
   }
 }
 
