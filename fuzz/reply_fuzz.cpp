@@ -11,6 +11,7 @@
 #include "bridge/tools.h"
 #include "capture.h"
 #include "front/json.h"
+#include "front/writer.h"
 #include "reference.h"
 
 namespace {
@@ -110,9 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzing::fail("a reply the reference refuses was read", json::serialize(read));
   checkResult(read, shown);
 
-  // A result that cannot be written would be dropped, leaving the call unanswered; one whose text
-  // is not UTF-8 would not read back.
-  std::string line = json::serialize(shown);
+  // The result as reply() writes it must read back as itself: a string the writer escaped wrongly,
+  // or text that is not UTF-8, would not.
+  std::string line = vesk::compact(shown);
   json::error_code ec;
   json::value back = json::parse(line, ec);
   if (ec || back != shown) fuzzing::fail("tool result does not read back", line);
