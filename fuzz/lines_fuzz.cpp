@@ -1,6 +1,7 @@
-// The line reader on raw bytes, and the UTF-8 repair of what it returns. The first byte of an input
-// picks the size of the pieces the rest arrives in; a sequenced-packet socket hands the reader
-// exactly one piece per read, so a line end split across reads is met the same way every run.
+// The line reader on raw bytes, and the UTF-8 check and repair of what it returns. The first byte
+// of an input picks the size of the pieces the rest arrives in; a sequenced-packet socket hands the
+// reader exactly one piece per read, so a line end split across reads is met the same way every
+// run.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,11 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "capture.h"
+#include "front/json.h"
 #include "front/lines.h"
-#include "front/reader.h"
+#include "front/utf8.h"
 
 namespace {
 
@@ -71,20 +71,22 @@ void checkLines(std::string_view input, const std::vector<std::string>& lines) {
   if (at != input.size()) fuzzing::fail("input left unread", input.substr(at));
 }
 
-bool valid(const std::string& text) {
-  try {
-    nlohmann::json(text).dump();  // the writer's strict check, which every written string meets
-    return true;
-  } catch (const nlohmann::json::exception&) {
-    return false;
-  }
+// Whether `text` is well-formed UTF-8, by Boost.JSON's own reader: written as a JSON string
+// (which escapes only quotes, backslashes and control characters) and read back.
+bool valid(std::string_view text) {
+  vesk::json::error_code ec;
+  vesk::json::parse(vesk::json::serialize(text), ec);
+  return !ec;
 }
 
 void checkRepair(const std::string& bytes) {
-  std::string text = vesk::repair(bytes);
+  std::string text = vesk::utf8::repaired(bytes);
   if (!valid(text)) fuzzing::fail("repair left invalid UTF-8", text);
-  if (vesk::repair(text) != text) fuzzing::fail("repair is not idempotent", text);
-  if (valid(bytes) && text != bytes) fuzzing::fail("repair changed valid text", bytes);
+  if (vesk::utf8::repaired(text) != text) fuzzing::fail("repair is not idempotent", text);
+  bool wellFormed = valid(bytes);
+  if (wellFormed && text != bytes) fuzzing::fail("repair changed valid text", bytes);
+  if (vesk::utf8::wellFormed(bytes) != wellFormed)
+    fuzzing::fail("wellFormed() differs from the reference", bytes);
 }
 
 }  // namespace
@@ -99,9 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!written.out.empty() || !written.err.empty())
     fuzzing::fail("wrote output", written.out + written.err);
   checkLines(input, lines);
-  // The lines are repaired one by one, as the loop does; joined, they are checked at one go.
+  // The lines are repaired one by one, as the reader mends a line; joined, they are checked at one
+  // go.
   std::string repaired;
-  for (const std::string& line : lines) repaired += vesk::repair(line) + '\n';
+  for (const std::string& line : lines) repaired += vesk::utf8::repaired(line) + '\n';
   checkRepair(repaired);
   checkRepair(std::string(input));
   return 0;
