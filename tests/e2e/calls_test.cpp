@@ -8,21 +8,21 @@
 #include <string>
 #include <vector>
 
+#include <boost/json.hpp>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "support/build.h"
 #include "support/connector.h"
 #include "support/host.h"
 
-using nlohmann::json;
+namespace json = boost::json;
 using namespace testing_support;
 
 namespace {
 
 // The answers to `lines`, parsed, from a connector whose host listens at `socket`.
-std::vector<json> answers(const std::vector<std::string>& lines, const std::string& socket,
-                          std::vector<std::string> args = {}) {
+std::vector<json::value> answers(const std::vector<std::string>& lines, const std::string& socket,
+                                 std::vector<std::string> args = {}) {
   return parsed(run(lines, std::move(args), {{"VESK_BRIDGE_SOCKET", socket}}));
 }
 
@@ -33,21 +33,23 @@ TEST(Calls, EachToolSendsItsOwnBridgeRequest) {
   std::vector<std::string> lines = {
       callLine(1, "vesk_list_chats", {{"chat", "ignored"}}),
       callLine(2, "vesk_send_to_chat", {{"chat", "c2"}, {"message", "hi\nyou"}, {"x", 1}}),
-      callLine(3, "vesk_read_chat", {{"chat", "c3"}, {"last_n", 4.0}}),
+      // 4.0 as text: the serializer would write it as 4E0.
+      R"({"jsonrpc":"2.0","id":3,"method":"tools/call",)"
+      R"("params":{"name":"vesk_read_chat","arguments":{"chat":"c3","last_n":4.0}}})",
       callLine(4, "vesk_send_to_chat", "not an object"),
   };
-  std::vector<json> replies = answers(lines, host.path(), {"--chat", "me"});
+  std::vector<json::value> replies = answers(lines, host.path(), {"--chat", "me"});
   ASSERT_EQ(replies.size(), 4u);
   std::set<std::string> seen;
   for (const std::string& frame : host.requests()) {
     EXPECT_EQ(frame.find('\n'), frame.size() - 1);
-    seen.insert(json::parse(frame).dump());
+    seen.insert(canonical(parsedLine(frame)));
   }
   std::set<std::string> expected = {
-      json{{"op", "list"}, {"from", "me"}}.dump(),
-      json{{"op", "send"}, {"from", "me"}, {"chat", "c2"}, {"message", "hi\nyou"}}.dump(),
-      json{{"op", "read"}, {"from", "me"}, {"chat", "c3"}, {"last_n", 4}}.dump(),
-      json{{"op", "send"}, {"from", "me"}, {"chat", ""}, {"message", ""}}.dump(),
+      canonical({{"op", "list"}, {"from", "me"}}),
+      canonical({{"op", "send"}, {"from", "me"}, {"chat", "c2"}, {"message", "hi\nyou"}}),
+      canonical({{"op", "read"}, {"from", "me"}, {"chat", "c3"}, {"last_n", 4}}),
+      canonical({{"op", "send"}, {"from", "me"}, {"chat", ""}, {"message", ""}}),
   };
   EXPECT_EQ(seen, expected);
 }
@@ -55,7 +57,7 @@ TEST(Calls, EachToolSendsItsOwnBridgeRequest) {
 TEST(Calls, WithoutAChatIdEveryRequestComesFromNobody) {
   Host host(Host::replying("{\"ok\":true}\n"));
   answers({callLine(1, "vesk_list_chats")}, host.path(), {"--chat"});
-  EXPECT_EQ(json::parse(host.requests().at(0)), json({{"op", "list"}, {"from", ""}}));
+  EXPECT_EQ(parsedLine(host.requests().at(0)), (json::value{{"op", "list"}, {"from", ""}}));
 }
 
 TEST(Calls, UnknownToolsAreProtocolErrorsAndReachNoHost) {
@@ -70,17 +72,20 @@ TEST(Calls, UnknownToolsAreProtocolErrorsAndReachNoHost) {
       {R"(,"params":{"name":" vesk_list_chats"})", " vesk_list_chats"},
   };
   std::vector<std::string> lines;
-  std::vector<json> expected;
+  std::vector<json::value> expected;
   for (const Case& c : cases) {
     std::size_t id = lines.size();
     lines.push_back(R"({"id":)" + std::to_string(id) + R"(,"method":"tools/call")" + c.params +
                     "}");
     expected.push_back(errorResponse(id, -32602, "Unknown tool: " + c.name));
   }
-  std::vector<json> replies = answers(lines, host.path());
+  std::vector<json::value> replies = answers(lines, host.path());
   // Tool calls are answered by workers, in any order.
-  std::sort(replies.begin(), replies.end());
-  std::sort(expected.begin(), expected.end());
+  auto byText = [](const json::value& a, const json::value& b) {
+    return canonical(a) < canonical(b);
+  };
+  std::sort(replies.begin(), replies.end(), byText);
+  std::sort(expected.begin(), expected.end(), byText);
   EXPECT_EQ(replies, expected);
   EXPECT_EQ(host.connections(), 0);
 }
@@ -88,7 +93,7 @@ TEST(Calls, UnknownToolsAreProtocolErrorsAndReachNoHost) {
 TEST(Calls, TheHostsReplyBecomesTheToolResult) {
   struct Case {
     std::string reply;
-    json expected;
+    json::value expected;
   } cases[] = {
       {"{\"ok\":true,\"text\":\"line one\\nline two\"}\n",
        toolResult("r", "line one\nline two", false)},
@@ -113,7 +118,7 @@ TEST(Calls, AMissingHostIsAToolErrorNotAFailure) {
   std::string call = callLine(5, "vesk_list_chats");
   for (std::string socket : {folder.path + "/none.sock", std::string(), std::string(200, 'p')}) {
     SCOPED_TRACE(socket);
-    EXPECT_EQ(answers({call}, socket), std::vector<json>{toolResult(5, notOpen, true)});
+    EXPECT_EQ(answers({call}, socket), std::vector<json::value>{toolResult(5, notOpen, true)});
   }
 }
 
@@ -127,7 +132,7 @@ TEST(Calls, WithoutTheVariableTheSocketLivesUnderHome) {
   Host host(Host::replying("{\"ok\":true,\"text\":\"found\"}\n"), dir + "/bridge.sock");
   std::string out = run({callLine(1, "vesk_list_chats")}, {},
                         {{"VESK_BRIDGE_SOCKET", std::nullopt}, {"HOME", home.path + "/"}});
-  EXPECT_EQ(json::parse(out), toolResult(1, "found", false));
+  EXPECT_EQ(parsedLine(out), toolResult(1, "found", false));
 }
 
 TEST(Calls, ASlowHostDelaysOnlyItsOwnCall) {
@@ -138,8 +143,8 @@ TEST(Calls, ASlowHostDelaysOnlyItsOwnCall) {
   host.await(1);
   connector.line(pingLine("ping"));
   connector.line(R"({"id":"list","method":"tools/list"})");
-  EXPECT_EQ(connector.response()["id"], "ping");
-  EXPECT_EQ(connector.response()["id"], "list");
+  EXPECT_EQ(connector.response().at("id"), "ping");
+  EXPECT_EQ(connector.response().at("id"), "list");
   release.open();
   EXPECT_EQ(connector.response(), toolResult("slow", "late", false));
   finished(connector);
@@ -155,8 +160,8 @@ TEST(Calls, EndOfInputWaitsForEveryCallInFlight) {
   connector.hangup();
   release.open();
   std::set<int> answered;
-  for (const json& reply : parsed(finished(connector))) {  // every line whole
-    int id = reply["id"].get<int>();
+  for (const json::value& reply : parsed(finished(connector))) {  // every line whole
+    int id = json::value_to<int>(reply.at("id"));
     EXPECT_EQ(reply, echoed(id));
     EXPECT_TRUE(answered.insert(id).second) << "answered twice: " << id;
   }
@@ -175,10 +180,10 @@ TEST(Calls, NoCallIsLostWhenNoThreadCanStart) {
   const int calls = 20;
   connector.send(echoCalls(0, calls));
   connector.line(pingLine("after"));
-  std::set<std::string> answered, expected = {pong("after").dump()};
-  for (int i = 0; i < calls; ++i) expected.insert(echoed(i).dump());
-  for (const json& reply : parsed(finished(connector))) {
-    EXPECT_TRUE(answered.insert(reply.dump()).second) << "answered twice: " << reply;
+  std::set<std::string> answered, expected = {canonical(pong("after"))};
+  for (int i = 0; i < calls; ++i) expected.insert(canonical(echoed(i)));
+  for (const json::value& reply : parsed(finished(connector))) {
+    EXPECT_TRUE(answered.insert(canonical(reply)).second) << "answered twice: " << reply;
   }
   EXPECT_EQ(answered, expected);
 }
@@ -186,11 +191,15 @@ TEST(Calls, NoCallIsLostWhenNoThreadCanStart) {
 TEST(Calls, AnIdAsDeepAsTheReaderAllowsComesBackFromAWorker) {
   // Workers run on small stacks, and writing an id back copies and dumps it one level at a time.
   // With the message object around it, 511 nested arrays are the deepest id a request can carry.
-  json id = 1;
-  for (int level = 0; level < 511; ++level) id = json::array({std::move(id)});
+  json::value id = 1;
+  for (int level = 0; level < 511; ++level) {
+    json::array wrapper;
+    wrapper.push_back(std::move(id));
+    id = std::move(wrapper);
+  }
   Host host(Host::replying("{\"ok\":true,\"text\":\"deep\"}\n"));
-  std::vector<json> replies =
+  std::vector<json::value> replies =
       answers({callLine(id, "vesk_list_chats"), callLine(id, "no_such_tool")}, host.path());
   ASSERT_EQ(replies.size(), 2u);
-  for (const json& reply : replies) EXPECT_EQ(reply["id"], id);
+  for (const json::value& reply : replies) EXPECT_EQ(reply.at("id"), id);
 }

@@ -4,56 +4,61 @@
 #include <string>
 #include <vector>
 
+#include <boost/json.hpp>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "support/calls.h"
 #include "support/connector.h"
 #include "support/host.h"
 
-using nlohmann::json;
+namespace json = boost::json;
 using namespace testing_support;
 
 namespace {
 
 const std::string version = "2026-07-28";
-const json serverInfo = {{"name", "vesk"}, {"version", "1.0"}};
+const json::value serverInfo = {{"name", "vesk"}, {"version", "1.0"}};
 
 // A modern request's `_meta`, claiming `claimed`.
-json meta(const json& claimed = version) {
+json::value meta(const json::value& claimed = json::value(version)) {
   return {{"io.modelcontextprotocol/protocolVersion", claimed},
           {"io.modelcontextprotocol/clientCapabilities", json::object()},
           {"io.modelcontextprotocol/clientInfo", {{"name", "test"}, {"version", "1"}}}};
 }
 
 // `params` with the modern envelope added.
-json modern(json params = json::object(), const json& envelope = meta()) {
+json::object modern(json::object params = {}, const json::value& envelope = meta()) {
   params["_meta"] = envelope;
   return params;
 }
 
 // A modern result: `result` with the members every modern result carries.
-json completed(const json& id, json result) {
+json::value completed(const json::value& id, json::object result) {
   result["resultType"] = "complete";
   result["_meta"] = {{"io.modelcontextprotocol/serverInfo", serverInfo}};
   return response(id, result);
 }
 
-json failed(const json& id, int code, const std::string& message, const json& data = absent) {
-  json answer = errorResponse(id, code, message);
-  if (!data.is_discarded()) answer["error"]["data"] = data;
+json::value failed(const json::value& id, int code, const std::string& message) {
+  return errorResponse(id, code, message);
+}
+// The same, with `data` in the error.
+json::value failed(const json::value& id, int code, const std::string& message,
+                   const json::value& data) {
+  json::value answer = errorResponse(id, code, message);
+  answer.at("error").as_object()["data"] = data;
   return answer;
 }
 
 // What every modern tool call shows when the host is away.
-json notOpenResult(const json& id) {
-  json result = toolResult(id, notOpen, true)["result"];
+json::value notOpenResult(const json::value& id) {
+  json::object result = toolResult(id, notOpen, true).at("result").as_object();
   return completed(id, result);
 }
 
 struct Exchange {
   std::string line;
-  json expected;
+  json::value expected;
 };
 
 // Runs one connector over every case's line and expects each answer once. Tool calls are
@@ -63,10 +68,10 @@ void expectAnswers(const std::vector<Exchange>& cases) {
   std::multiset<std::string> expected, answered;
   for (const Exchange& c : cases) {
     lines.push_back(c.line);
-    expected.insert(c.expected.dump());
+    expected.insert(canonical(c.expected));
   }
   std::string out = run(lines, {"--chat", "me"}, {{"VESK_BRIDGE_SOCKET", "/nonexistent/b.sock"}});
-  for (const json& answer : parsed(out)) answered.insert(answer.dump());
+  for (const json::value& answer : parsed(out)) answered.insert(canonical(answer));
   EXPECT_EQ(answered, expected);
 }
 
@@ -77,7 +82,8 @@ TEST(Eras, OnlyAClaimedVersionMakesARequestModern) {
   expectAnswers({
       // Other members of `_meta` make no claim, and neither does a claim outside `_meta`.
       {requestLine(1, "ping", {{"_meta", {{"progressToken", 5}}}}), pong(1)},
-      {requestLine(2, "ping", {{"_meta", {{"io.modelcontextprotocol/clientCapabilities", {}}}}}),
+      {requestLine(2, "ping",
+                   {{"_meta", {{"io.modelcontextprotocol/clientCapabilities", nullptr}}}}),
        pong(2)},
       {requestLine(3, "ping", {{key, version}}), pong(3)},
       {requestLine(4, "ping", {{"_meta", "2026-07-28"}}), pong(4)},
@@ -99,13 +105,13 @@ TEST(Eras, AModernRequestIsCheckedForItsEnvelopeThenItsVersionThenItsMethod) {
   const std::string caps = "io.modelcontextprotocol/clientCapabilities";
   const std::string client = "io.modelcontextprotocol/clientInfo";
   auto without = [](const std::string& key) {
-    json envelope = meta();
-    envelope.erase(key);
+    json::value envelope = meta();
+    envelope.as_object().erase(key);
     return envelope;
   };
-  auto with = [](const std::string& key, const json& value) {
-    json envelope = meta();
-    envelope[key] = value;
+  auto with = [](const std::string& key, const json::value& value) {
+    json::value envelope = meta();
+    envelope.as_object()[key] = value;
     return envelope;
   };
   auto invalid = [](int id, const std::string& what) {
@@ -113,7 +119,7 @@ TEST(Eras, AModernRequestIsCheckedForItsEnvelopeThenItsVersionThenItsMethod) {
   };
   const std::string needsObject = caps + " must be an object";
   const std::string needsName = client + " must be an object with a string name and version";
-  const json unsupported = {{"supported", {version}}, {"requested", "2025-06-18"}};
+  const json::value unsupported = {{"supported", {version}}, {"requested", "2025-06-18"}};
   expectAnswers({
       {requestLine(1, "no/such", modern({}, meta(20260728))),
        invalid(1, "io.modelcontextprotocol/protocolVersion must be a string")},
@@ -143,19 +149,21 @@ TEST(Eras, AModernRequestIsCheckedForItsEnvelopeThenItsVersionThenItsMethod) {
 TEST(Eras, ModernResultsCarryTheirTypeTheServerAndTheCacheHints) {
   Connector probe({}, {{"VESK_BRIDGE_SOCKET", "/nonexistent/b.sock"}});
   probe.line(requestLine("d", "server/discover", modern()));
-  json discovered = probe.response();
+  json::value discovered = probe.response();
   probe.line(requestLine("l", "tools/list", modern({{"cursor", "x"}})));
-  json listed = probe.response();
+  json::value listed = probe.response();
   probe.line(requestLine("legacy", "tools/list"));
-  json legacy = probe.response();
+  json::value legacy = probe.response();
   finished(probe);
 
-  const json& hints = discovered["result"];
-  EXPECT_TRUE(hints["ttlMs"].is_number_unsigned());
-  EXPECT_TRUE(hints["cacheScope"] == "public" || hints["cacheScope"] == "private");
-  auto cached = [&](json result) {
-    result["ttlMs"] = hints["ttlMs"];
-    result["cacheScope"] = hints["cacheScope"];
+  const json::value& hints = discovered.at("result");
+  const json::value& ttl = hints.at("ttlMs");
+  // A count that is never negative; the parser reads one that fits as int64.
+  EXPECT_TRUE(ttl.is_uint64() || (ttl.is_int64() && ttl.as_int64() >= 0)) << ttl;
+  EXPECT_TRUE(hints.at("cacheScope") == "public" || hints.at("cacheScope") == "private");
+  auto cached = [&](json::object result) {
+    result["ttlMs"] = hints.at("ttlMs");
+    result["cacheScope"] = hints.at("cacheScope");
     return result;
   };
   EXPECT_EQ(discovered,
@@ -165,8 +173,8 @@ TEST(Eras, ModernResultsCarryTheirTypeTheServerAndTheCacheHints) {
                                     "Vesk's connector: list the other chats open in Vesk on this "
                                     "Mac, send one a message (its answer comes back here), or read "
                                     "its latest messages."}})));
-  EXPECT_EQ(listed, completed("l", cached({{"tools", legacy["result"]["tools"]}})));
-  EXPECT_EQ(legacy["result"].size(), 1u);  // the legacy listing is as it always was
+  EXPECT_EQ(listed, completed("l", cached({{"tools", legacy.at("result").at("tools")}})));
+  EXPECT_EQ(legacy.at("result").as_object().size(), 1u);  // the legacy listing is as it always was
 
   expectAnswers({
       {callLine(1, "vesk_list_chats"), toolResult(1, notOpen, true)},
@@ -180,15 +188,14 @@ TEST(Eras, ACancelledModernCallGoesUnansweredButItsExchangeRunsToItsEnd) {
   Gate release;
   Host host(Host::replying(okReply("done"), &release));
   Connector connector({}, {{"VESK_BRIDGE_SOCKET", host.path()}});
-  auto call = [](const json& id, bool isModern) {
-    json params = {{"name", "vesk_send_to_chat"}, {"arguments", {{"chat", "a"}}}};
+  auto call = [](const json::value& id, bool isModern) {
+    json::object params = {{"name", "vesk_send_to_chat"}, {"arguments", {{"chat", "a"}}}};
     return requestLine(id, "tools/call", isModern ? modern(params) : params);
   };
-  auto cancel = [](const json& id) {
-    return json{{"jsonrpc", "2.0"},
-                {"method", "notifications/cancelled"},
-                {"params", {{"requestId", id}, {"reason", "user"}}}}
-        .dump();
+  auto cancel = [](const json::value& id) {
+    return json::serialize(json::value{{"jsonrpc", "2.0"},
+                                       {"method", "notifications/cancelled"},
+                                       {"params", {{"requestId", id}, {"reason", "user"}}}});
   };
   connector.line(call("modern", true));
   connector.line(call("legacy", false));
@@ -202,7 +209,9 @@ TEST(Eras, ACancelledModernCallGoesUnansweredButItsExchangeRunsToItsEnd) {
   connector.hangup();
   release.open();
   std::set<std::string> answered;
-  for (const json& reply : parsed(finished(connector))) answered.insert(reply["id"].dump());
+  for (const json::value& reply : parsed(finished(connector))) {
+    answered.insert(json::serialize(reply.at("id")));
+  }
   EXPECT_EQ(answered, (std::set<std::string>{"\"kept\"", "\"legacy\""}));
   EXPECT_EQ(host.requests().size(), 3u);  // the cancelled call still reached the host
 }

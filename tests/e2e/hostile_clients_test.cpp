@@ -4,13 +4,14 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <boost/json.hpp>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "support/build.h"
 #include "support/calls.h"
@@ -18,7 +19,7 @@
 #include "support/host.h"
 #include "support/switchboard.h"
 
-using nlohmann::json;
+namespace json = boost::json;
 using namespace testing_support;
 
 namespace {
@@ -30,17 +31,17 @@ const std::size_t mega = (sanitized ? 1 : 4) << 20;
 struct Row {
   const char* name;
   std::string line;
-  json answer = absent;  // what the line itself gets; absent when it is dropped
+  std::optional<json::value> answer = std::nullopt;  // what the line itself gets; none if dropped
 };
 
 // One connector over the rows' lines, each followed by a ping whose id is its row: expects each
 // row's own answer, when it has one, and then that ping's, in order.
 void expectWithPings(const std::vector<Row>& rows) {
   std::vector<std::string> lines;
-  std::vector<json> expected;
+  std::vector<json::value> expected;
   for (std::size_t row = 0; row < rows.size(); ++row) {
     lines.insert(lines.end(), {rows[row].line, pingLine(row)});
-    if (!rows[row].answer.is_discarded()) expected.push_back(rows[row].answer);
+    if (rows[row].answer) expected.push_back(*rows[row].answer);
     expected.push_back(pong(row));
   }
   EXPECT_EQ(parsed(run(lines)), expected);
@@ -68,7 +69,8 @@ std::string arrays(std::size_t levels) {
 
 // The host's answer: success, with the request line it received (less its LF) as the text.
 std::string mirror(const std::string& request) {
-  return json{{"ok", true}, {"text", request.substr(0, request.size() - 1)}}.dump() + "\n";
+  json::value reply = {{"ok", true}, {"text", request.substr(0, request.size() - 1)}};
+  return json::serialize(reply) + "\n";
 }
 
 }  // namespace
@@ -92,7 +94,8 @@ TEST(HostileClient, RequestsOfManyMegabytesAreServedWhole) {
   const std::string broken = repeated("\xFF", mega);
   const std::string replaced = repeated("\xEF\xBF\xBD", mega);  // one U+FFFD a byte
   expectWithPings({
-      {"a long id", R"({"id":")" + big + R"(","method":"ping"})", response(big, json::object())},
+      {"a long id", R"({"id":")" + big + R"(","method":"ping"})",
+       response(json::value(big), json::object())},
       {"megabytes of invalid UTF-8 in the method", R"({"id":1,"method":")" + broken + "\"}",
        errorResponse(1, -32601, "Method not found: " + replaced)},
       {"a long params object", R"({"id":2,"method":"ping","params":{"pad":")" + big + "\"}}",
@@ -110,9 +113,9 @@ TEST(HostileClient, NestingPastTheBoundIsDroppedHoweverDeep) {
       {"a million brackets never closed",
        R"({"id":1,"method":"ping","params":)" + std::string(million, '[')},
       {"a million brackets inside a string", R"({"method":"ping","id":")" + arrays(million) + "\"}",
-       response(arrays(million), json::object())},
+       response(json::value(arrays(million)), json::object())},
       {"512 levels in all", R"({"method":"ping","id":)" + arrays(511) + "}",
-       response(json::parse(arrays(511)), json::object())},
+       response(parsedLine(arrays(511)), json::object())},
       {"513 levels in all", R"({"method":"ping","id":)" + arrays(512) + "}"},
   });
 }
@@ -123,53 +126,63 @@ TEST(HostileClient, EveryJsonTypeInEveryMemberGetsItsAnswerOrDefault) {
                                            "[1,\"a\"]", "{}",    "{\"k\":\"v\"}"};
   Switchboard host(mirror);
   std::vector<std::string> lines;
-  std::map<std::string, json> expected;  // by the id's JSON text
-  auto expect = [&](const json& id, const std::string& line, const json& answer) {
+  std::map<std::string, json::value> expected;  // by the id's JSON text
+  auto expect = [&](const json::value& id, const std::string& line, const json::value& answer) {
     lines.push_back(line);
-    expected[id.dump()] = answer;
+    expected[canonical(id)] = answer;
   };
   for (std::size_t k = 0; k < values.size(); ++k) {
     const std::string& v = values[k];
-    json value = json::parse(v);
-    std::string given = value.is_string() ? value.get<std::string>() : "";
-    auto id = [&](const char* member) { return std::string(member) + "-" + std::to_string(k); };
-    // A tool call with `value` in one member: the mirror shows the bridge request it became.
-    auto call = [&](const char* member, const char* tool, const json& arguments, json sent) {
+    json::value value = parsedLine(v);
+    std::string given = value.is_string() ? json::value_to<std::string>(value) : "";
+    auto id = [&](const char* member) {
+      return json::value(std::string(member) + "-" + std::to_string(k));
+    };
+    // A request line with `member`'s id opens so; `v` goes into the rest as written, so that the
+    // connector reads each number as its text has it (the serializer would write 2.5 as 2.5E0).
+    auto opening = [&](const char* member) { return R"({"id":)" + json::serialize(id(member)); };
+    // A tool call with `value` in one member of `arguments`, or as `arguments`: the mirror shows
+    // the bridge request it became, whose members the connector writes in key order.
+    auto call = [&](const char* member, const char* tool, const std::string& arguments,
+                    json::object sent) {
       sent["from"] = "me";
-      expect(id(member), callLine(id(member), tool, arguments),
-             toolResult(id(member), sent.dump(), false));
+      expect(id(member),
+             opening(member) + R"(,"jsonrpc":"2.0","method":"tools/call","params":{"name":")" +
+                 tool + R"(","arguments":)" + arguments + "}}",
+             toolResult(id(member), canonical(sent), false));
     };
     expect(value, R"({"method":"ping","id":)" + v + "}", response(value, json::object()));
-    expect(id("method"), R"({"id":")" + id("method") + R"(","method":)" + v + "}",
+    expect(id("method"), opening("method") + R"(,"method":)" + v + "}",
            errorResponse(id("method"), -32601, "Method not found: " + given));
-    json version = value.is_string() ? value : json("2025-06-18");  // only the version is checked
+    json::value version =
+        value.is_string() ? value : json::value("2025-06-18");  // only it is checked
     expect(id("version"),
-           R"({"id":")" + id("version") +
-               R"(","method":"initialize","params":{"protocolVersion":)" + v + "}}",
+           opening("version") + R"(,"method":"initialize","params":{"protocolVersion":)" + v + "}}",
            version);
-    expect(id("params"),
-           R"({"id":")" + id("params") + R"(","method":"tools/call","params":)" + v + "}",
+    expect(id("params"), opening("params") + R"(,"method":"tools/call","params":)" + v + "}",
            errorResponse(id("params"), -32602, "Unknown tool: "));
-    expect(id("name"), callLine(id("name"), value),
-           errorResponse(id("name"), -32602, "Unknown tool: " + given));
-    call("arguments", "vesk_send_to_chat", value, {{"op", "send"}, {"chat", ""}, {"message", ""}});
-    call("chat", "vesk_send_to_chat", {{"chat", value}, {"message", "m"}},
+    expect(
+        id("name"),
+        opening("name") + R"(,"jsonrpc":"2.0","method":"tools/call","params":{"name":)" + v + "}}",
+        errorResponse(id("name"), -32602, "Unknown tool: " + given));
+    call("arguments", "vesk_send_to_chat", v, {{"op", "send"}, {"chat", ""}, {"message", ""}});
+    call("chat", "vesk_send_to_chat", R"({"chat":)" + v + R"(,"message":"m"})",
          {{"op", "send"}, {"chat", given}, {"message", "m"}});
-    call("message", "vesk_send_to_chat", {{"chat", "c"}, {"message", value}},
+    call("message", "vesk_send_to_chat", R"({"chat":"c","message":)" + v + "}",
          {{"op", "send"}, {"chat", "c"}, {"message", given}});
-    json count = value.is_number_integer() ? value : json(6);
-    call("last_n", "vesk_read_chat", {{"chat", "c"}, {"last_n", value}},
+    json::value count = value.is_int64() || value.is_uint64() ? value : json::value(6);
+    call("last_n", "vesk_read_chat", R"({"chat":"c","last_n":)" + v + "}",
          {{"op", "read"}, {"chat", "c"}, {"last_n", count}});
   }
   std::map<std::string, int> seen;
-  for (const json& answer :
+  for (const json::value& answer :
        parsed(run(lines, {"--chat", "me"}, {{"VESK_BRIDGE_SOCKET", host.path()}}))) {
-    std::string key = answer["id"].dump();
+    std::string key = canonical(answer.at("id"));
     SCOPED_TRACE(key);
     ASSERT_TRUE(expected.count(key));
     EXPECT_EQ(++seen[key], 1);
     if (key.find("version") != std::string::npos) {
-      EXPECT_EQ(answer["result"]["protocolVersion"], expected[key]);
+      EXPECT_EQ(answer.at("result").at("protocolVersion"), expected[key]);
     } else {
       EXPECT_EQ(answer, expected[key]);
     }
@@ -185,21 +198,23 @@ TEST(HostileClient, PipelinedRequestsAreAllAnsweredWhileTheClientStillWrites) {
   std::vector<std::string> lines;
   for (int i = 0; i < count; ++i) {
     const char* methods[] = {"ping", "tools/list"};
-    lines.push_back(i % 3 == 2 ? callLine(i, "vesk_list_chats")
-                               : json{{"id", i}, {"method", methods[i % 3]}}.dump());
+    lines.push_back(i % 3 == 2
+                        ? callLine(i, "vesk_list_chats")
+                        : json::serialize(json::value{{"id", i}, {"method", methods[i % 3]}}));
   }
-  std::vector<json> answers = parsed(run(lines, {}, {{"VESK_BRIDGE_SOCKET", host.path()}}));
+  std::vector<json::value> answers = parsed(run(lines, {}, {{"VESK_BRIDGE_SOCKET", host.path()}}));
   ASSERT_EQ(answers.size(), static_cast<std::size_t>(count));
   std::vector<int> mainThread;  // answered on the main thread, so in the order of their requests
   std::map<int, int> seen;
-  for (const json& answer : answers) {
-    int id = answer["id"].get<int>();
+  for (const json::value& answer : answers) {
+    int id = json::value_to<int>(answer.at("id"));
     ++seen[id];
     if (id % 3 == 2) {
       EXPECT_EQ(answer, toolResult(id, "Done.", false));
     } else {
       mainThread.push_back(id);
-      EXPECT_EQ(answer["result"].size(), id % 3 == 1 ? 1u : 0u);  // the catalogue, or ping's {}
+      // The catalogue, or ping's {}.
+      EXPECT_EQ(answer.at("result").as_object().size(), id % 3 == 1 ? 1u : 0u);
     }
   }
   EXPECT_EQ(seen.size(), static_cast<std::size_t>(count));
@@ -208,7 +223,7 @@ TEST(HostileClient, PipelinedRequestsAreAllAnsweredWhileTheClientStillWrites) {
 
 TEST(HostileClient, InputMayEndAtAnyPointOfACall) {
   const std::string call = callLine("c", "vesk_list_chats");
-  const json done = toolResult("c", "Done.", false);
+  const json::value done = toolResult("c", "Done.", false);
   {
     SCOPED_TRACE("before the host accepted the connection");
     Listener listener("", 1);
@@ -219,7 +234,7 @@ TEST(HostileClient, InputMayEndAtAnyPointOfACall) {
     line(fd);
     say(fd, "{\"ok\":true}\n");
     ::close(fd);
-    EXPECT_EQ(parsed(finished(connector)), std::vector<json>{done});
+    EXPECT_EQ(parsed(finished(connector)), std::vector<json::value>{done});
   }
   {
     SCOPED_TRACE("while the host holds the request");
@@ -230,7 +245,7 @@ TEST(HostileClient, InputMayEndAtAnyPointOfACall) {
     host.await(1);
     connector.hangup();
     release.open();
-    EXPECT_EQ(parsed(finished(connector)), std::vector<json>{done});
+    EXPECT_EQ(parsed(finished(connector)), std::vector<json::value>{done});
   }
   {
     SCOPED_TRACE("after the answer, and in the middle of the next request");

@@ -10,19 +10,19 @@
 #include <thread>
 #include <vector>
 
+#include <boost/json.hpp>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "support/calls.h"
 #include "support/connector.h"
 #include "support/host.h"
 
-using nlohmann::json;
+namespace json = boost::json;
 using namespace testing_support;
 
 namespace {
 
-const std::string tool = "vesk_send_to_chat";  // every call here, since only the host differs
+const char* const tool = "vesk_send_to_chat";  // every call here, since only the host differs
 
 // Keeps the connection until the connector hangs up, so that nothing ends on the host's end of
 // file.
@@ -40,23 +40,23 @@ void consumed(int fd) {
 
 // The connector still answers a ping, and the ping's answer is the next line it writes.
 void expectServing(Connector& connector, const std::string& id) {
-  connector.line(pingLine(id));
-  EXPECT_EQ(connector.response(), pong(id));
+  connector.line(pingLine(json::value(id)));
+  EXPECT_EQ(connector.response(), pong(json::value(id)));
 }
 
 // The connector's next line, which must be one whole JSON text without a raw control byte.
-json nextAnswer(Connector& connector) {
+json::value nextAnswer(Connector& connector) {
   std::string text = connector.next().value_or("null");
   auto control = std::find_if(text.begin(), text.end(),
                               [](char c) { return static_cast<unsigned char>(c) < 0x20; });
   EXPECT_EQ(control, text.end()) << "raw control byte in the output";
-  return json::parse(text);
+  return parsedLine(text);
 }
 
 struct Turn {
   const char* name;
-  Host::Script script;  // the host's side of call i
-  json expected;        // the tool result of call i
+  Host::Script script;   // the host's side of call i
+  json::value expected;  // the tool result of call i
 };
 
 // Each turn's script in turn, all against one connector: call i gets its answer, and a ping after
@@ -77,8 +77,8 @@ void play(const std::vector<Turn>& turns) {
 
 struct Case {
   const char* name;
-  std::string reply;  // sent after the request has been read; the host then holds the connection
-  json expected;      // the tool result
+  std::string reply;     // sent after the request has been read; the host then holds the connection
+  json::value expected;  // the tool result
 };
 
 // play() with hosts that each send one reply whole.

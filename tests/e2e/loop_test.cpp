@@ -2,13 +2,13 @@
 #include <string>
 #include <vector>
 
+#include <boost/json.hpp>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "support/calls.h"
 #include "support/connector.h"
 
-using nlohmann::json;
+namespace json = boost::json;
 using namespace testing_support;
 
 TEST(Loop, DropsLinesThatAreNotRequestsAndServesTheNext) {
@@ -44,7 +44,7 @@ TEST(Loop, AnswersUnservedMethodsWithMethodNotFound) {
       {"{\"id\":1,\"method\":\"a\\nb\\u0000\"}", std::string("a\nb\0", 4)},
   };
   std::vector<std::string> lines;
-  std::vector<json> expected;
+  std::vector<json::value> expected;
   for (const Case& c : cases) {
     lines.push_back(c.line);
     expected.push_back(errorResponse(1, -32601, "Method not found: " + c.method));
@@ -59,13 +59,13 @@ TEST(Loop, EchoesEveryKindOfIdExactly) {
        {"null", "0", "-1", "\"abc\"", "\"\"", "9223372036854775807", "-9223372036854775808",
         "18446744073709551615", "1.5", "{\"a\":[1,{\"b\":null}]}", "[]", "true"}) {
     lines.push_back("{\"method\":\"ping\",\"id\":" + id + "}");
-    expected += "{\"id\":" + json::parse(id).dump() + ",\"jsonrpc\":\"2.0\",\"result\":{}}\n";
+    expected += "{\"id\":" + id + ",\"jsonrpc\":\"2.0\",\"result\":{}}\n";  // each as written
   }
   EXPECT_EQ(run(lines), expected);
 }
 
 TEST(Loop, InitializeEchoesTheVersionStringOrNamesItsOwn) {
-  const json base = {
+  const json::value base = {
       {"capabilities", {{"tools", {{"listChanged", false}}}}},
       {"serverInfo", {{"name", "vesk"}, {"version", "1.0"}}},
       {"instructions",
@@ -74,7 +74,7 @@ TEST(Loop, InitializeEchoesTheVersionStringOrNamesItsOwn) {
   };
   struct Case {
     std::string params;
-    json version;
+    json::value version;
   } cases[] = {
       {R"(,"params":{"protocolVersion":"2024-11-05","capabilities":{}})", "2024-11-05"},
       {R"(,"params":{"protocolVersion":""})", ""},
@@ -85,26 +85,26 @@ TEST(Loop, InitializeEchoesTheVersionStringOrNamesItsOwn) {
       {R"(,"params":{"protocolVersion":20250618})", "2025-06-18"},
   };
   std::vector<std::string> lines;
-  std::vector<json> expected;
+  std::vector<json::value> expected;
   for (const Case& c : cases) {
-    json result = base;
-    result["protocolVersion"] = c.version;
+    json::value result = base;
+    result.as_object()["protocolVersion"] = c.version;
     lines.push_back(R"({"jsonrpc":"2.0","id":"i","method":"initialize")" + c.params + "}");
     expected.push_back(response("i", result));
   }
   EXPECT_EQ(parsed(run(lines)), expected);  // each answers its own request: nothing is negotiated
-  EXPECT_EQ(base["instructions"].get<std::string>().size(), 142u);
+  EXPECT_EQ(base.at("instructions").as_string().size(), 142u);
 }
 
 TEST(Loop, ListsTheSameWholeCatalogueWhateverTheRequestOrRun) {
   const std::string list = R"({"id":1,"method":"tools/list"})";
-  std::vector<json> answers =
+  std::vector<json::value> answers =
       parsed(run({list, R"({"id":2,"method":"tools/list","params":{"cursor":"next"}})"}));
   ASSERT_EQ(answers.size(), 2u);
-  EXPECT_EQ(answers[0]["result"], answers[1]["result"]);
-  EXPECT_EQ(answers[0]["result"].size(), 1u);  // `tools` and nothing else: no cursor
-  EXPECT_EQ(answers[0]["result"]["tools"].size(), 3u);
-  EXPECT_EQ(parsed(run({list}, {"--chat", "A"})), std::vector<json>{answers[0]});
+  EXPECT_EQ(answers[0].at("result"), answers[1].at("result"));
+  EXPECT_EQ(answers[0].at("result").as_object().size(), 1u);  // `tools` and nothing else: no cursor
+  EXPECT_EQ(answers[0].at("result").at("tools").as_array().size(), 3u);
+  EXPECT_EQ(parsed(run({list}, {"--chat", "A"})), std::vector<json::value>{answers[0]});
 }
 
 TEST(Loop, ReadsLinesAsTheyComeAndWritesOneLfEndedLineEach) {
@@ -114,7 +114,7 @@ TEST(Loop, ReadsLinesAsTheyComeAndWritesOneLfEndedLineEach) {
   EXPECT_EQ(out.find('\r'), std::string::npos);
   std::vector<std::string> lines = split(out);
   ASSERT_EQ(lines.size(), 3u);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(json::parse(lines[i])["id"], i + 1);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(parsedLine(lines[i]).at("id"), i + 1);
   Connector connector;
   connector.send("{\"id\":9,\"method\":\"ping\"}");  // no LF: served once input ends
   EXPECT_EQ(finished(connector), "{\"id\":9,\"jsonrpc\":\"2.0\",\"result\":{}}\n");

@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
+#include <boost/json.hpp>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "support/build.h"
 #include "support/calls.h"
@@ -15,15 +15,15 @@
 #include "support/procfs.h"
 #include "support/switchboard.h"
 
-using nlohmann::json;
+namespace json = boost::json;
 using namespace testing_support;
 
 namespace {
 
 // Checks that `line` is the echo host's answer to call `id`, and returns that id.
 int answered(const std::string& line) {
-  json reply = json::parse(line);
-  int id = reply["id"].get<int>();
+  json::value reply = parsedLine(line);
+  int id = json::value_to<int>(reply.at("id"));
   EXPECT_EQ(reply, echoed(id)) << line;
   return id;
 }

@@ -31,9 +31,12 @@ Connector::Connector(std::vector<std::string> args, const Environment& changes,
   if (nonblocking) {
     for (int fd : {in[0], out[1]}) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   }
-  args.insert(args.begin(), CONNECTOR);
-  args.insert(args.begin(), launcher.begin(), launcher.end());
-  child.emplace(std::move(args), changes, std::array<int, 3>{in[0], out[1], errors});
+  // The launcher's words, then the connector and its arguments: appended, since an insert at the
+  // front makes GCC warn, wrongly, of a copy out of bounds once this file includes Boost.JSON.
+  std::vector<std::string> argv = std::move(launcher);
+  argv.emplace_back(CONNECTOR);
+  argv.insert(argv.end(), args.begin(), args.end());
+  child.emplace(std::move(argv), changes, std::array<int, 3>{in[0], out[1], errors});
   for (int fd : {in[0], out[1], errors}) ::close(fd);
   input = in[1];
   output = out[0];
@@ -71,8 +74,8 @@ std::optional<std::string> Connector::next() {
   return text;
 }
 
-nlohmann::json Connector::response() {
-  return nlohmann::json::parse(next().value_or("null"));
+boost::json::value Connector::response() {
+  return parsedLine(next().value_or("null"));
 }
 
 void Connector::hangup() {

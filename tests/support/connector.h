@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <boost/json.hpp>
 
 #include "support/process.h"
 
@@ -27,7 +27,7 @@ class Connector {
   void line(std::string_view text);   // one line, LF added
   std::optional<std::string> next();  // its next output line, without LF; nothing at end
   // Its next output line, parsed; null when there is none. A line that is not JSON throws.
-  nlohmann::json response();
+  boost::json::value response();
   void hangup();  // closes its standard input
   // Closes its input, reads the rest of its output and waits for it to end. Returns the exit
   // status (-1 when it did not exit normally).
