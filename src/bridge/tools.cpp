@@ -91,14 +91,13 @@ std::optional<json::object> request(std::string_view name, const json::object& g
                         : name == "vesk_read_chat"    ? "read"
                                                       : "";
   if (op.empty()) return std::nullopt;
-  json::object bridge = {{"op", op}, {"from", from}};
-  if (op == "list") return bridge;
-  bridge["chat"] = stringMember(given, "chat");
-  if (op == "send") {
-    bridge["message"] = stringMember(given, "message");
-  } else {
-    bridge["last_n"] = lastN(given);
-  }
+  // The members go in the order the connector has always written them, by name.
+  json::object bridge;
+  if (op != "list") bridge["chat"] = stringMember(given, "chat");
+  bridge["from"] = from;
+  if (op == "read") bridge["last_n"] = lastN(given);
+  if (op == "send") bridge["message"] = stringMember(given, "message");
+  bridge["op"] = op;
   return bridge;
 }
 

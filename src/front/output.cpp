@@ -56,7 +56,9 @@ void emit(std::initializer_list<std::string_view> pieces) {
   whole(parts, count);
 }
 
-constexpr std::string_view opening = "{\"jsonrpc\":\"2.0\",\"id\":";
+// Every response opens with its id and `jsonrpc`, in the order these lines have always had: their
+// members by name.
+constexpr std::string_view opening = "{\"id\":";
 
 // What a modern result carries besides its own members, spliced in as its first members. Made
 // before main() runs, so that writing a result never needs memory for it.
@@ -78,8 +80,9 @@ void reply(Id id, Serialised result, Era era) {
   // two of its era.
   std::string_view members = result.text.substr(1, result.text.size() - 2);
   bool modern = era == Era::modern;
-  emit({opening, id.text, ",\"result\":{", modern ? std::string_view(modernMembers) : "",
-        modern && !members.empty() ? "," : "", members, "}}\n"});
+  emit({opening, id.text, ",\"jsonrpc\":\"2.0\",\"result\":{",
+        modern ? std::string_view(modernMembers) : "", modern && !members.empty() ? "," : "",
+        members, "}}\n"});
 }
 
 void failure(Id id, std::int64_t code, std::string_view message) {
@@ -87,10 +90,11 @@ void failure(Id id, std::int64_t code, std::string_view message) {
 }
 
 void failure(Id id, std::int64_t code, std::string_view message, const json::object& data) {
-  json::object error = {{"code", code}, {"message", message}};
+  json::object error = {{"code", code}};
   if (!data.empty()) error["data"] = data;
+  error["message"] = message;
   std::string text = compact(error);
-  emit({opening, id.text, ",\"error\":", text, "}\n"});
+  emit({"{\"error\":", text, ",\"id\":", id.text, ",\"jsonrpc\":\"2.0\"}\n"});
 }
 
 }  // namespace vesk

@@ -4,11 +4,12 @@
 #include "front/reader.h"
 
 #include <algorithm>
-#include <boost/json/basic_parser_impl.hpp>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <utility>
+
+#include <boost/json/basic_parser_impl.hpp>
 
 #include "front/memory.h"
 #include "front/utf8.h"

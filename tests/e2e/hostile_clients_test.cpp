@@ -85,7 +85,7 @@ TEST(HostileClient, GarbageOfAnySizeIsDroppedAndTheNextLineServed) {
       {"a NUL in the method", "{\"id\":1,\"method\":\"pi\0ng\"}"s},
       {"a NUL after the object", "{\"id\":1,\"method\":\"ping\"}\0"s},
       {"a NUL before the object", "\0{\"id\":1,\"method\":\"ping\"}"s},
-      {"a number out of range", "{\"id\":1,\"method\":\"ping\",\"x\":1e400}"},
+
   });
 }
 

@@ -47,7 +47,7 @@ TEST(Reply, WritesTheIdAsItWasWrittenAroundTheResult) {
                          "123456789012345678901234567890", R"("x\u2019\n\"")", R"([1,"a"])",
                          R"({"b":1,"a":null})", "{}"}) {
     SCOPED_TRACE(id);
-    std::string whole = R"({"jsonrpc":"2.0","id":)" + id + R"(,"result":)" + text + "}\n";
+    std::string whole = R"({"id":)" + id + R"(,"jsonrpc":"2.0","result":)" + text + "}\n";
     EXPECT_EQ(written([&] { vesk::reply({id}, result, vesk::Era::legacy); }), whole);
     EXPECT_EQ(written([&] { vesk::reply({id}, vesk::Serialised{text}, vesk::Era::legacy); }),
               whole);
@@ -74,7 +74,7 @@ TEST(Failure, CarriesItsCodeAndMessageAndDataOnlyWhenGiven) {
   std::string line = written([] { vesk::failure({"\"a\""}, -32601, "Method not found: x\ny"); });
   EXPECT_EQ(
       line,
-      R"({"jsonrpc":"2.0","id":"a","error":{"code":-32601,"message":"Method not found: x\ny"}})"
+      R"({"error":{"code":-32601,"message":"Method not found: x\ny"},"id":"a","jsonrpc":"2.0"})"
       "\n");
   json::object data = {{"supported", json::array{"2026-07-28"}}};
   line = written([&] { vesk::failure({"1e2"}, -32022, "", data); });
