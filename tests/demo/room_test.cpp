@@ -38,6 +38,8 @@ TEST(Room, RefusesWhatItCannotDo) {
       {"not json",
        "The demo host could not read that request: it must be one JSON object on one line."},
       {"[1]", "The demo host could not read that request: it must be one JSON object on one line."},
+      {R"({"op":"list","from":"web"})" + std::string(1, '\0') + "x",
+       "The demo host could not read that request: it must be one JSON object on one line."},
       {R"({"op":"dance","from":"web"})",
        "The demo host does not know the op \"dance\"; it answers list, send and read."},
       {sendLine("web", "", "hi"), "No chat given: use a chat id from vesk_list_chats."},
