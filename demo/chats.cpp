@@ -1,34 +1,37 @@
 #include "chats.h"
 
+#include <boost/json.hpp>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <string_view>
 
-#include <nlohmann/json.hpp>
+#include "reading.h"
+
+namespace json = boost::json;
 
 namespace demo {
 
 namespace {
 
-using nlohmann::json;
-
 // A string member of `entry`; false when it is missing or not a string.
-bool stringField(const json& entry, const char* key, std::string& into) {
-  auto found = entry.find(key);
-  if (found == entry.end() || !found->is_string()) return false;
-  into = found->get<std::string>();
+bool stringField(const json::object& entry, std::string_view key, std::string& into) {
+  const json::value* found = entry.if_contains(key);
+  if (found == nullptr || !found->is_string()) return false;
+  into = std::string_view(found->get_string());
   return true;
 }
 
 // Reads the optional `messages` member; false when it is there but not a list of messages.
-bool history(const json& entry, Chat& chat) {
-  auto found = entry.find("messages");
-  if (found == entry.end()) return true;
+bool history(const json::object& entry, Chat& chat) {
+  const json::value* found = entry.if_contains("messages");
+  if (found == nullptr) return true;
   if (!found->is_array()) return false;
-  for (const json& item : *found) {
+  for (const json::value& item : found->get_array()) {
     Message message;
-    if (!item.is_object() || !stringField(item, "author", message.author) ||
-        !stringField(item, "text", message.text)) {
+    const json::object* fields = item.if_object();
+    if (fields == nullptr || !stringField(*fields, "author", message.author) ||
+        !stringField(*fields, "text", message.text)) {
       return false;
     }
     chat.messages.push_back(std::move(message));
@@ -37,8 +40,10 @@ bool history(const json& entry, Chat& chat) {
 }
 
 // One chat of the file; an empty string, or else what is wrong with it.
-std::string chat(const json& entry, Chat& into) {
-  if (!entry.is_object()) return "is not an object";
+std::string chat(const json::value& value, Chat& into) {
+  const json::object* found = value.if_object();
+  if (found == nullptr) return "is not an object";
+  const json::object& entry = *found;
   if (!stringField(entry, "id", into.id) || into.id.empty())
     return "needs a non-empty string \"id\"";
   if (!stringField(entry, "name", into.name)) return "needs a string \"name\"";
@@ -47,9 +52,9 @@ std::string chat(const json& entry, Chat& into) {
     return "needs \"agent\" \"Claude\" or \"Codex\"";
   }
   if (!stringField(entry, "folder", into.folder)) return "needs a string \"folder\"";
-  auto busy = entry.find("busy");
-  if (busy != entry.end() && !busy->is_boolean()) return "has a \"busy\" that is not true or false";
-  into.busy = busy != entry.end() && busy->get<bool>();
+  const json::value* busy = entry.if_contains("busy");
+  if (busy != nullptr && !busy->is_bool()) return "has a \"busy\" that is not true or false";
+  into.busy = busy != nullptr && busy->get_bool();
   if (!history(entry, into))
     return "has \"messages\" that are not objects with string \"author\" and \"text\"";
   return "";
@@ -91,16 +96,18 @@ std::optional<std::vector<Chat>> load(const std::string& file, std::string& prob
   }
   std::stringstream bytes;
   bytes << stream.rdbuf();
-  json parsed = json::parse(bytes.str(), nullptr, false);
-  if (!parsed.is_array() || parsed.empty()) {
+  json::monotonic_resource arena;  // the file's values, freed at once when its chats are taken
+  json::value value = parsed(bytes.str(), &arena);
+  const json::array* list = value.if_array();
+  if (list == nullptr || list->empty()) {
     problem = file + " must hold a JSON array of chats, at least one";
     return std::nullopt;
   }
   std::vector<Chat> chats;
   std::set<std::string> ids;
-  for (std::size_t i = 0; i < parsed.size(); ++i) {
+  for (std::size_t i = 0; i < list->size(); ++i) {
     Chat entry;
-    std::string wrong = chat(parsed[i], entry);
+    std::string wrong = chat((*list)[i], entry);
     if (wrong.empty() && !ids.insert(entry.id).second)
       wrong = "repeats the id \"" + entry.id + "\"";
     if (!wrong.empty()) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <boost/json.hpp>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
@@ -99,8 +100,9 @@ int main(int argc, char** argv) {
   std::size_t count = loaded->size();
   demo::Room room(std::move(*loaded));
   demo::Server server(listener, [&room](const std::string& line) {
-    // Replace, not throw, should a text ever hold invalid UTF-8: the reply must still go out.
-    return room.respond(line).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // Written as it is: every text of a reply is the host's own or was read as JSON, whose strings
+    // are valid UTF-8, so the reply is valid JSON.
+    return boost::json::serialize(room.respond(line));
   });
   std::cerr << "vesk-demo-host: listening on " << chosen->socket << " with " << count
             << " chats; SIGINT (Ctrl-C) or SIGTERM stops it\n";

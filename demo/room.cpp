@@ -2,27 +2,31 @@
 
 #include <algorithm>
 #include <optional>
+#include <string_view>
 #include <utility>
+
+#include "reading.h"
+
+namespace json = boost::json;
 
 namespace demo {
 
 namespace {
 
-using nlohmann::json;
-
-json done(std::string text) {
-  return {{"ok", true}, {"text", std::move(text)}};
+// Members in name order, as the host has always written its replies.
+json::object done(const std::string& text) {
+  return {{"ok", true}, {"text", text}};
 }
 
-json refused(std::string error) {
-  return {{"ok", false}, {"error", std::move(error)}};
+json::object refused(const std::string& error) {
+  return {{"error", error}, {"ok", false}};
 }
 
 // A string member, or the empty string when it is missing or of another type, as the connector
 // itself sends for missing arguments.
-std::string member(const json& request, const char* key) {
-  auto found = request.find(key);
-  return found != request.end() && found->is_string() ? found->get<std::string>() : "";
+std::string member(const json::object& request, std::string_view key) {
+  const json::value* found = request.if_contains(key);
+  return found != nullptr && found->is_string() ? std::string(found->get_string()) : "";
 }
 
 std::string inQuotes(const std::string& text) {
@@ -38,12 +42,13 @@ std::string unknown(const std::string& id) {
   return "There is no chat " + inQuotes(id) + " open in Vesk. Use a chat id from vesk_list_chats.";
 }
 
-// How many messages to read: `last_n` when it is a whole number, 6 when it is absent; anything
-// else gives nothing, so that it is refused like an out-of-range count.
-std::optional<long long> wantedCount(const json& request) {
-  auto found = request.find("last_n");
-  if (found == request.end()) return 6;
-  if (found->is_number_integer()) return found->get<long long>();
+// How many messages to read: `last_n` when it is written as a whole number (3, not 3.0), 6 when it
+// is absent; anything else gives nothing, so that it is refused like an out-of-range count. A whole
+// number past the signed 64-bit range is read as unsigned, and is out of range anyway.
+std::optional<long long> wantedCount(const json::object& request) {
+  const json::value* found = request.if_contains("last_n");
+  if (found == nullptr) return 6;
+  if (found->is_int64()) return found->get_int64();
   return std::nullopt;
 }
 
@@ -51,17 +56,19 @@ std::optional<long long> wantedCount(const json& request) {
 
 Room::Room(std::vector<Chat> chats) : chats(std::move(chats)) {}
 
-json Room::respond(const std::string& line) {
-  json request = json::parse(line, nullptr, false);
-  if (!request.is_object())
+json::object Room::respond(const std::string& line) {
+  json::monotonic_resource arena;  // the request's values, all freed at once when it is answered
+  json::value value = parsed(line, &arena);
+  const json::object* request = value.if_object();
+  if (request == nullptr)
     return refused(
         "The demo host could not read that request: it must be one JSON object on one line.");
-  std::string op = member(request, "op");
-  std::string from = member(request, "from");
+  std::string op = member(*request, "op");
+  std::string from = member(*request, "from");
   std::lock_guard<std::mutex> hold(lock);
   if (op == "list") return listing(from);
-  if (op == "send") return delivery(from, request);
-  if (op == "read") return history(request);
+  if (op == "send") return delivery(from, *request);
+  if (op == "read") return history(*request);
   return refused("The demo host does not know the op " + inQuotes(op) +
                  "; it answers list, send and read.");
 }
@@ -72,7 +79,7 @@ std::deque<Message> Room::messages(const std::string& id) {
   return chat != nullptr ? chat->messages : std::deque<Message>{};
 }
 
-json Room::listing(const std::string& from) {
+json::object Room::listing(const std::string& from) {
   std::string text =
       std::to_string(chats.size()) + (chats.size() == 1 ? " chat" : " chats") + " open in Vesk:";
   for (const Chat& chat : chats) {
@@ -83,7 +90,7 @@ json Room::listing(const std::string& from) {
   return done(text);
 }
 
-json Room::delivery(const std::string& from, const json& request) {
+json::object Room::delivery(const std::string& from, const json::object& request) {
   std::string to = member(request, "chat");
   std::string message = member(request, "message");
   Chat* target = named(to);
@@ -114,7 +121,7 @@ json Room::delivery(const std::string& from, const json& request) {
               inQuotes(sender->name) + ". " + when);
 }
 
-json Room::history(const json& request) {
+json::object Room::history(const json::object& request) {
   std::string id = member(request, "chat");
   Chat* chat = named(id);
   if (chat == nullptr) return refused(unknown(id));

@@ -2,11 +2,10 @@
 // A Room is safe from any thread; each request holds its lock for the whole of its short work.
 #pragma once
 
+#include <boost/json.hpp>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "chats.h"
 
@@ -26,15 +25,15 @@ class Room {
 
   // Answers one request line: {"ok":true,"text":…} when done, {"ok":false,"error":…} when refused.
   // The reply is always one object that serialises to one line; nothing thrown.
-  nlohmann::json respond(const std::string& line);
+  boost::json::object respond(const std::string& line);
 
   // The messages of chat `id` as they are now (empty for an unknown id), for tests.
   std::deque<Message> messages(const std::string& id);
 
  private:
-  nlohmann::json listing(const std::string& from);
-  nlohmann::json delivery(const std::string& from, const nlohmann::json& request);
-  nlohmann::json history(const nlohmann::json& request);
+  boost::json::object listing(const std::string& from);
+  boost::json::object delivery(const std::string& from, const boost::json::object& request);
+  boost::json::object history(const boost::json::object& request);
   Chat* named(const std::string& id);
 
   std::mutex lock;  // guards `chats`

@@ -55,6 +55,8 @@ TEST(Chats, RefusesAFileItCannotUse) {
       {"{", " must hold a JSON array of chats, at least one"},
       {"[]", " must hold a JSON array of chats, at least one"},
       {"{\"chats\":[]}", " must hold a JSON array of chats, at least one"},
+      {"[{" + chat + "}]" + std::string(1, '\0') + "x",
+       " must hold a JSON array of chats, at least one"},
       {"[1]", ": chat 1 is not an object"},
       {R"([{"name":"A","agent":"Claude","folder":"/a"}])",
        ": chat 1 needs a non-empty string \"id\""},

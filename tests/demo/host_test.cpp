@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <boost/json.hpp>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
@@ -17,11 +18,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "support/process.h"
 
-using nlohmann::json;
+namespace json = boost::json;
 using namespace testing_support;
 
 namespace {
@@ -69,11 +69,20 @@ class Running {
   int errors = -1;
 };
 
+// A reply line, parsed; an empty object when it is not one, so that a check fails instead of a
+// client thread throwing.
+json::object replyOf(const std::string& text) {
+  json::error_code failed;
+  json::value reply = json::parse(text, failed);
+  json::object* fields = reply.if_object();
+  return failed || fields == nullptr ? json::object() : std::move(*fields);
+}
+
 // One whole exchange: the reply to `request`, parsed.
-json roundTrip(const std::string& path, const json& request) {
+json::object roundTrip(const std::string& path, const json::object& request) {
   int fd = connected(path);
-  say(fd, request.dump() + "\n");
-  json reply = json::parse(line(fd), nullptr, false);
+  say(fd, json::serialize(request) + "\n");
+  json::object reply = replyOf(line(fd));
   ::close(fd);
   return reply;
 }
@@ -83,7 +92,7 @@ bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &status) == 0;
 }
 
-const json list = {{"op", "list"}, {"from", "web"}};
+const json::object list = {{"op", "list"}, {"from", "web"}};
 
 }  // namespace
 
@@ -96,7 +105,7 @@ TEST(DemoHost, ServesSeveralConnectionsAtOnce) {
   int slow = connected(path);
   say(slow, R"({"op":"read","from":"web",)");
   std::vector<std::thread> clients;
-  std::vector<json> replies(8);
+  std::vector<json::object> replies(8);
   for (std::size_t i = 0; i < replies.size(); ++i) {
     clients.emplace_back([&, i] {
       replies[i] = roundTrip(path, {{"op", "send"},
@@ -106,13 +115,12 @@ TEST(DemoHost, ServesSeveralConnectionsAtOnce) {
     });
   }
   for (std::thread& client : clients) client.join();
-  for (const json& reply : replies) EXPECT_EQ(reply["ok"], true) << reply;
+  for (json::object& reply : replies) EXPECT_EQ(reply["ok"], true) << reply;
   say(slow, "\"chat\":\"docs\",\"last_n\":20}\n");
-  json history = json::parse(line(slow));
+  json::object history = replyOf(line(slow));
   ::close(slow);
   for (std::size_t i = 0; i < replies.size(); ++i) {
-    EXPECT_NE(history["text"].get<std::string>().find("] note " + std::to_string(i)),
-              std::string::npos)
+    EXPECT_NE(history["text"].as_string().find("] note " + std::to_string(i)), json::string::npos)
         << history;
   }
   EXPECT_EQ(host.stop(SIGTERM), 0);

@@ -1,12 +1,12 @@
 // The demo host's answers, straight from its Room: what each op gives and every refusal.
 #include "room.h"
 
+#include <boost/json.hpp>
 #include <string>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
-using nlohmann::json;
+namespace json = boost::json;
 
 namespace {
 
@@ -15,14 +15,16 @@ demo::Room sampleRoom() {
 }
 
 std::string sendLine(const std::string& from, const std::string& to, const std::string& message) {
-  return json{{"op", "send"}, {"from", from}, {"chat", to}, {"message", message}}.dump();
+  return json::serialize(
+      json::object{{"op", "send"}, {"from", from}, {"chat", to}, {"message", message}});
 }
 
-std::string readLine(const std::string& chat, const json& lastN) {
-  return json{{"op", "read"}, {"from", "web"}, {"chat", chat}, {"last_n", lastN}}.dump();
+std::string readLine(const std::string& chat, const json::value& lastN) {
+  return json::serialize(
+      json::object{{"op", "read"}, {"from", "web"}, {"chat", chat}, {"last_n", lastN}});
 }
 
-json refusal(const std::string& error) {
+json::object refusal(const std::string& error) {
   return {{"ok", false}, {"error", error}};
 }
 
@@ -36,6 +38,8 @@ TEST(Room, RefusesWhatItCannotDo) {
       {"not json",
        "The demo host could not read that request: it must be one JSON object on one line."},
       {"[1]", "The demo host could not read that request: it must be one JSON object on one line."},
+      {R"({"op":"list","from":"web"})" + std::string(1, '\0') + "x",
+       "The demo host could not read that request: it must be one JSON object on one line."},
       {R"({"op":"dance","from":"web"})",
        "The demo host does not know the op \"dance\"; it answers list, send and read."},
       {sendLine("web", "", "hi"), "No chat given: use a chat id from vesk_list_chats."},
@@ -83,8 +87,8 @@ TEST(Room, ListsEveryChatAndMarksTheAskingOne) {
       expected.replace(expected.find(mark), mark.size(), id == from ? " (you)" : "");
     }
     demo::Room room = sampleRoom();
-    EXPECT_EQ(room.respond(json{{"op", "list"}, {"from", from}}.dump()),
-              json({{"ok", true}, {"text", expected}}));
+    EXPECT_EQ(room.respond(json::serialize(json::object{{"op", "list"}, {"from", from}})),
+              json::object({{"ok", true}, {"text", expected}}));
   }
 }
 
@@ -92,15 +96,16 @@ TEST(Room, DeliversLabelledMessagesAndReadsTheNewestOldestFirst) {
   demo::Room room = sampleRoom();
   EXPECT_EQ(
       room.respond(sendLine("web", "docs", "first")),
-      json({{"ok", true},
-            {"text",
-             "Sent to \"Shop docs\" (docs), labelled with this chat's name, \"Shop front end\". "
-             "It starts that chat's next turn."}}));
+      json::object(
+          {{"ok", true},
+           {"text",
+            "Sent to \"Shop docs\" (docs), labelled with this chat's name, \"Shop front end\". "
+            "It starts that chat's next turn."}}));
   EXPECT_EQ(room.respond(sendLine("web", "api", std::string(65536, 'y')))["ok"],
             true);  // 64 KB exactly
   EXPECT_EQ(room.respond(sendLine("api", "docs", "second\nline"))["ok"], true);
   struct Case {
-    json lastN;
+    json::value lastN;
     std::string text;
   } cases[] = {
       {1,
@@ -114,16 +119,17 @@ TEST(Room, DeliversLabelledMessagesAndReadsTheNewestOldestFirst) {
        "step with the code.\n[from \"Shop front end\"] first\n[from \"Shop API\"] second\nline"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.lastN.dump());
-    EXPECT_EQ(room.respond(readLine("docs", c.lastN)), json({{"ok", true}, {"text", c.text}}));
+    SCOPED_TRACE(json::serialize(c.lastN));
+    EXPECT_EQ(room.respond(readLine("docs", c.lastN)),
+              json::object({{"ok", true}, {"text", c.text}}));
   }
   EXPECT_EQ(
       room.respond(R"({"op":"read","chat":"review"})"),  // no last_n: 6, and nothing there yet
-      json({{"ok", true}, {"text", "No messages in \"Code review\" (review) yet."}}));
+      json::object({{"ok", true}, {"text", "No messages in \"Code review\" (review) yet."}}));
 }
 
 TEST(Room, PassesAConversationOnAtMostThreeTimesInARow) {
-  const json tooFar = refusal(
+  const json::object tooFar = refusal(
       "This conversation has already passed between chats 3 times in a row, so it stays here.");
   struct Case {
     std::vector<std::pair<std::string, std::string>> hops;  // each accepted
