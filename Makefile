@@ -112,14 +112,14 @@ asan tsan:
 	@$(SANITIZER_OPTIONS) ctest --test-dir build-$@ -j $(JOBS) --output-on-failure
 
 # Every C++ file is first checked against .clang-format (make format applies it); then clang++
-# builds everything under the same -Werror, file by file (no unity batches, no precompiled header),
+# builds everything under the same -Werror, file by file (no unity batches),
 # so that each file compiles on its own, and runs the suite; clang-tidy (.clang-tidy) reads src/
 # through that build's compile commands, one per file, and cppcheck reads src/ and tests/.
 lint:
 	@sh tools/deps.sh test bench lint
 	@$(CXX_FILES) | xargs clang-format-14 --dry-run --Werror
 	@cmake -S . -B build-clang -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-	  -DCMAKE_UNITY_BUILD=OFF -DCMAKE_DISABLE_PRECOMPILE_HEADERS=ON -DVESK_TESTS=ON \
+	  -DCMAKE_UNITY_BUILD=OFF -DVESK_TESTS=ON \
 	  -DVESK_BENCHMARKS=ON >/dev/null
 	@cmake --build build-clang -j $(JOBS)
 	@sh tools/npm-install.sh tests/sdk

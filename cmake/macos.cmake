@@ -31,9 +31,6 @@ set(CMAKE_CXX_COMPILER_TARGET "${vesk_zig_arch}-macos.${VESK_MACOS_MINIMUM}")
 # CMake's compiler checks compile without linking: zig builds libc++ for each set of flags it
 # links with, and the checks' flags differ from the build's, which cost a second libc++ each time.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
-# zig c++ compiles no header on its own ("language 'h' is unsupported"), so no precompiled header;
-# the unity batches still apply.
-set(CMAKE_DISABLE_PRECOMPILE_HEADERS ON)
 find_program(CMAKE_AR llvm-ar-14 REQUIRED)
 find_program(CMAKE_RANLIB llvm-ranlib-14 REQUIRED)
 
