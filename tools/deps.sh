@@ -5,7 +5,7 @@
 # fails. Usage: deps.sh [SET...], SET being one of the names below.
 set -eu
 
-packages="cmake make g++ nlohmann-json3-dev libboost1.81-dev"
+packages="cmake make g++ libboost1.81-dev"
 for set do
   case $set in
     # The quick start's session is a python3 script.
