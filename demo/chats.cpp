@@ -1,10 +1,11 @@
 #include "chats.h"
 
-#include <boost/json.hpp>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string_view>
+
+#include <boost/json.hpp>
 
 #include "reading.h"
 

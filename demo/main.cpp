@@ -4,12 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <boost/json.hpp>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <boost/json.hpp>
 
 #include "chats.h"
 #include "room.h"

@@ -2,8 +2,9 @@
 // from any thread.
 #pragma once
 
-#include <boost/json.hpp>
 #include <string_view>
+
+#include <boost/json.hpp>
 
 namespace demo {
 

@@ -2,10 +2,11 @@
 // A Room is safe from any thread; each request holds its lock for the whole of its short work.
 #pragma once
 
-#include <boost/json.hpp>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <boost/json.hpp>
 
 #include "chats.h"
 

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <boost/json.hpp>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
@@ -17,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include <boost/json.hpp>
 #include <gtest/gtest.h>
 
 #include "support/process.h"

@@ -1,9 +1,9 @@
 // The demo host's answers, straight from its Room: what each op gives and every refusal.
 #include "room.h"
 
-#include <boost/json.hpp>
 #include <string>
 
+#include <boost/json.hpp>
 #include <gtest/gtest.h>
 
 namespace json = boost::json;
