@@ -55,13 +55,6 @@ std::string garbage(std::size_t bytes, unsigned seed) {
   return text;
 }
 
-std::string repeated(const std::string& piece, std::size_t times) {
-  std::string text;
-  text.reserve(piece.size() * times);
-  for (std::size_t i = 0; i < times; ++i) text += piece;
-  return text;
-}
-
 // `levels` nested arrays, balanced.
 std::string arrays(std::size_t levels) {
   return std::string(levels, '[') + std::string(levels, ']');

@@ -111,6 +111,14 @@ inline boost::json::value echoed(int id) {
   return toolResult(id, std::to_string(id), false);
 }
 
+// `piece` `times` over, for lines and replies of many megabytes.
+inline std::string repeated(const std::string& piece, std::size_t times) {
+  std::string text;
+  text.reserve(piece.size() * times);
+  for (std::size_t i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
 // Every line of the connector's output, parsed; a line that is not JSON throws, failing the test.
 inline std::vector<boost::json::value> parsed(const std::string& out) {
   std::vector<boost::json::value> answers;
