@@ -143,7 +143,7 @@ void ToolsListRebuilt(benchmark::State& state) {
   Discarded quiet;
   for (auto _ : state) {
     json::object envelope = {
-        {"jsonrpc", "2.0"}, {"id", 4711}, {"result", {{"tools", vesk::tools}}}};
+        {"jsonrpc", "2.0"}, {"id", 4711}, {"result", {{"tools", vesk::catalogue}}}};
     std::string line = vesk::compact(envelope) + "\n";
     if (::write(STDOUT_FILENO, line.data(), line.size()) < 0) std::abort();
   }

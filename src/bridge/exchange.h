@@ -17,12 +17,14 @@ namespace vesk {
 // Blocks for the whole exchange; throws nothing but std::bad_alloc.
 Document ask(const json::object& request, const std::string& path);
 
+// Two of the replies ask() makes up itself, shaped like a refusal from the host.
+Document unreachable();  // the not-open reply
+Document silent();       // the no-answer reply
+
+// For the tests: how ask() reads a reply.
+
 // The host's reply in the bytes `received`: the object they hold, or the no-answer reply when they
 // are not exactly one JSON object.
 Document replyFrom(std::string_view received);
-
-// The two replies ask() makes up itself, shaped like a refusal from the host.
-Document unreachable();  // the not-open reply
-Document silent();       // the no-answer reply
 
 }  // namespace vesk

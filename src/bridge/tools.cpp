@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bridge/exchange.h"
+#include "front/output.h"
 #include "front/startup.h"
 #include "front/workers.h"
 #include "front/writer.h"
@@ -19,44 +20,43 @@ namespace vesk {
 
 namespace {
 
-// A modern call in flight, which its client may cancel until it is answered. It is listed for as
-// long as it lives: from before its hand-over, so that no cancellation read after the call can miss
-// it, until its work item is destroyed, after it has answered.
-class Cancellable {
+// A call's claim to its answer, which the client of a modern call may give up. A modern call's is
+// listed for as long as it lives: from before its hand-over, so that no cancellation read after the
+// call can miss it, until its work item is destroyed, after it has answered. A legacy call's is
+// never listed: it is always answered.
+class Claim {
  public:
-  explicit Cancellable(std::string_view requestId) : id(requestId) {
+  Claim(std::string_view requestId, Era era) : id(requestId), listed(era == Era::modern) {
+    if (!listed) return;
     std::lock_guard<std::mutex> hold(lock);
-    listed.push_back(this);
+    claims.push_back(this);
   }
-  ~Cancellable() {
+  ~Claim() {
+    if (!listed) return;
     std::lock_guard<std::mutex> hold(lock);
-    listed.erase(std::find(listed.begin(), listed.end(), this));
+    claims.erase(std::find(claims.begin(), claims.end(), this));
   }
-  Cancellable(const Cancellable&) = delete;
-  Cancellable& operator=(const Cancellable&) = delete;
+  Claim(const Claim&) = delete;
+  Claim& operator=(const Claim&) = delete;
 
-  bool cancelled() const { return flag.load(); }
+  bool wanted() const { return !given.load(); }
 
-  // Flags every listed call whose id is written `requestId`.
+  // Gives up the claim of every listed call whose id is written `requestId`.
   static void cancel(std::string_view requestId) {
     std::lock_guard<std::mutex> hold(lock);
-    for (Cancellable* call : listed) {
-      if (call->id == requestId) call->flag = true;
+    for (Claim* claim : claims) {
+      if (claim->id == requestId) claim->given = true;
     }
   }
 
  private:
   static inline std::mutex lock;
-  static inline std::vector<Cancellable*> listed;  // guarded by `lock`
+  static inline std::vector<Claim*> claims;  // the listed ones, guarded by `lock`
 
   const std::string id;  // its own copy: the call's message may go first
-  std::atomic<bool> flag{false};
+  const bool listed;
+  std::atomic<bool> given{false};
 };
-
-// Whether the call of `ticket` (null for one that cannot be cancelled) still wants its answer.
-bool wanted(const Cancellable* ticket) {
-  return ticket == nullptr || !ticket->cancelled();
-}
 
 // `last_n` when it is a whole number within signed 64 bits, else 6. The reader has already made
 // an integer of every number written as a whole one in that range (3.0 as 3), so a number still a
@@ -70,16 +70,16 @@ std::int64_t lastN(const json::object& given) {
 // made before main() runs, so that writing it needs no memory at all.
 const std::string unanswered = compact(result(std::move(silent().root())));
 
-void call(Id id, const json::object& params, Era era, const Cancellable* ticket) {
+void call(Id id, const json::object& params, Era era, const Claim& claim) {
   std::string_view name = stringMember(params, "name");
   std::optional<json::object> bridge = request(name, objectMember(params, "arguments"), chat);
   if (!bridge) {
-    if (wanted(ticket)) failure(id, -32602, std::string("Unknown tool: ").append(name));
+    if (claim.wanted()) failure(id, -32602, std::string("Unknown tool: ").append(name));
     return;
   }
   Document said = ask(*bridge, socketPath);
   json::object shown = result(std::move(said.root()));
-  if (wanted(ticket)) reply(id, shown, era);
+  if (claim.wanted()) reply(id, shown, era);
 }
 
 }  // namespace
@@ -120,24 +120,24 @@ json::object result(json::object said) {
 }
 
 void cancel(std::string_view requestId) {
-  Cancellable::cancel(requestId);
+  Claim::cancel(requestId);
 }
 
 void handover(Document message, Id id, const json::object& params, Era era) {
   // The message goes with the call, and `id` and `params`, which lie in it, with it: the pool
-  // destroys it before the call leaves `running`. A modern call is listed as cancellable before it
-  // is handed over, so that no cancellation read after it can miss it.
-  std::unique_ptr<Cancellable> ticket;
-  if (era == Era::modern) ticket = std::make_unique<Cancellable>(id.text);
-  calls.submit(running, [message = std::move(message), id, params = &params, era,
-                         ticket = std::move(ticket)] {
-    try {
-      call(id, *params, era, ticket.get());
-    } catch (const std::exception&) {
-      // Memory ran out (std::bad_alloc) before the answer was written: the call still gets one.
-      if (wanted(ticket.get())) reply(id, Serialised{unanswered}, era);
-    }
-  });
+  // destroys it before the call leaves `running`. The claim is made before the hand-over, so that
+  // no cancellation read after the call can miss it.
+  auto claim = std::make_unique<Claim>(id.text, era);
+  calls.submit(running,
+               [message = std::move(message), id, params = &params, era, claim = std::move(claim)] {
+                 try {
+                   call(id, *params, era, *claim);
+                 } catch (const std::exception&) {
+                   // Memory ran out (std::bad_alloc) before the answer was written: the call still
+                   // gets one.
+                   if (claim->wanted()) reply(id, Serialised{unanswered}, era);
+                 }
+               });
 }
 
 }  // namespace vesk

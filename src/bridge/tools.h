@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "front/json.h"
-#include "front/output.h"
+#include "front/protocol.h"
 #include "front/reader.h"
 
 namespace vesk {
@@ -22,6 +22,8 @@ void handover(Document message, Id id, const json::object& params, Era era);
 // with the host runs to its end. Anything else (a legacy call, an id not in flight, one already
 // answered) changes nothing.
 void cancel(std::string_view requestId);
+
+// For the tests: the two halves of a call.
 
 // The bridge request for tool `name` with `given` as its arguments, from the chat `from`; nothing
 // for a name that is no tool. Missing or mistyped arguments become their defaults rather than a

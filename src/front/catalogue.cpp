@@ -48,14 +48,14 @@ constexpr const char* literal = R"json([
 
 }  // namespace
 
-const json::array tools = json::parse(literal).as_array();
+const json::array catalogue = json::parse(literal).as_array();
 
 const std::string& listing(Era era) {
   // Serialising the whole catalogue for every request would cost more than the rest of the answer;
   // the text is spliced into each envelope instead.
-  static const std::string legacy = compact(json::object{{"tools", tools}});
+  static const std::string legacy = compact(json::object{{"tools", catalogue}});
   static const std::string modern = compact(
-      json::object{{"tools", tools}, {"ttlMs", cacheMilliseconds}, {"cacheScope", cacheScope}});
+      json::object{{"tools", catalogue}, {"ttlMs", cacheMilliseconds}, {"cacheScope", cacheScope}});
   return era == Era::modern ? modern : legacy;
 }
 

@@ -12,6 +12,7 @@
 #include "front/lines.h"
 #include "front/memory.h"
 #include "front/output.h"
+#include "front/protocol.h"
 #include "front/reader.h"
 #include "front/workers.h"
 #include "front/writer.h"
@@ -19,11 +20,6 @@
 namespace vesk {
 
 namespace {
-
-// The keys of a modern request's `_meta`.
-constexpr std::string_view versionKey = "io.modelcontextprotocol/protocolVersion";
-constexpr std::string_view capabilitiesKey = "io.modelcontextprotocol/clientCapabilities";
-constexpr std::string_view clientKey = "io.modelcontextprotocol/clientInfo";
 
 // What the connector reads of a request, by name: the loop's own members, and those a tool call
 // reads of its params (name, arguments, chat, message, last_n). Nothing else of a line is kept.
@@ -34,10 +30,6 @@ constexpr Member requestMembers[] = {
     {"name"},     {"version"},  {"requestId", true}, {"arguments"},
     {"chat"},     {"message"},  {"last_n"},
 };
-
-constexpr std::string_view instructions =
-    "Vesk's connector: list the other chats open in Vesk on this Mac, send one a message (its "
-    "answer comes back here), or read its latest messages.";
 
 json::object capabilities() {
   return {{"tools", {{"listChanged", false}}}};
@@ -51,7 +43,7 @@ void initialize(Document& /*message*/, Id id, const json::object& params, Era er
   bool named = proposed != nullptr && proposed->is_string();
   reply(id,
         {
-            {"protocolVersion", named ? std::string_view(proposed->get_string()) : "2025-06-18"},
+            {"protocolVersion", named ? std::string_view(proposed->get_string()) : legacyVersion},
             {"capabilities", capabilities()},
             {"serverInfo", {{"name", serverName}, {"version", serverVersion}}},
             {"instructions", instructions},

@@ -64,7 +64,7 @@ constexpr std::string_view opening = "{\"id\":";
 // before main() runs, so that writing a result never needs memory for it.
 const std::string modernMembers = [] {
   json::object info = {{"name", serverName}, {"version", serverVersion}};
-  json::object meta = {{"io.modelcontextprotocol/serverInfo", info}};
+  json::object meta = {{serverKey, info}};
   return "\"_meta\":" + compact(meta) + ",\"resultType\":\"complete\"";
 }();
 

@@ -1,31 +1,14 @@
 // Everything written to standard output: one compact JSON object per line, each line written whole
-// under `writeLock`. Safe from any thread, at any time after start-up.
+// and never two at once. Safe from any thread, at any time after start-up.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
 #include "front/json.h"
+#include "front/protocol.h"
 
 namespace vesk {
-
-// The protocol era a request was made in, decided for each request on its own and carried to
-// whatever answers it. A request of the 2026-07-28 revision (modern) claims it in its `_meta`;
-// every other request is answered as before that revision (legacy).
-enum class Era { legacy, modern };
-
-// The one version of the modern era that the connector speaks.
-inline constexpr std::string_view modernVersion = "2026-07-28";
-
-// The connector's name and version, as every era reports them.
-inline constexpr std::string_view serverName = "vesk";
-inline constexpr std::string_view serverVersion = "1.0";
-
-// A request id: the compact JSON text the client wrote it in, numbers exactly as written, which
-// is how it goes back.
-struct Id {
-  std::string_view text;
-};
 
 // A result object already written as compact JSON text, for the answers whose result never
 // changes ("{}" for a ping, the catalogue for "tools/list"): splicing it saves serialising it anew.

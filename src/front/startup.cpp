@@ -9,21 +9,21 @@
 
 namespace vesk {
 
-std::vector<std::string> arguments;
 std::string chat;
 std::string socketPath;
 
 void startup(int argc, char** argv) {
   // Arguments become text: a chat id with broken UTF-8 must still go out in a valid request.
-  arguments.assign(argv, argv + argc);
+  std::vector<std::string> arguments(argv, argv + argc);
   for (std::string& argument : arguments) argument = utf8::repaired(argument);
-  chat = option("--chat").value_or("");
+  chat = option(arguments, "--chat").value_or("");
   // The path stays bytes: it names a file and never appears in JSON. Set but empty still counts.
   const char* variable = std::getenv("VESK_BRIDGE_SOCKET");
   socketPath = variable != nullptr ? std::string(variable) : fallback(home());
 }
 
-std::optional<std::string> option(std::string_view flag) {
+std::optional<std::string> option(const std::vector<std::string>& arguments,
+                                  std::string_view flag) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     if (arguments[i] != flag) continue;
     if (i + 1 == arguments.size()) return std::nullopt;

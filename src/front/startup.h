@@ -10,17 +10,19 @@
 
 namespace vesk {
 
-extern std::vector<std::string> arguments;  // the command line, the program's own path first
-extern std::string chat;                    // this chat's id; empty when not given
-extern std::string socketPath;              // the bridge socket; empty when there is none
+extern std::string chat;        // this chat's id; empty when not given
+extern std::string socketPath;  // the bridge socket; empty when there is none
 
-// Sets the three values above, in that order, from the command line and the environment.
+// Sets the two values above, in that order, from the command line and the environment.
 // Validates and reports nothing.
 void startup(int argc, char** argv);
 
-// The element of `arguments` that follows the first element equal to `flag` (whole-element match),
-// or nothing when the flag is absent or last. The value may be empty or begin with dashes.
-std::optional<std::string> option(std::string_view flag);
+// For the tests: the pieces of startup().
+
+// The element of `arguments` (the command line, the program's own path first) that follows the
+// first element equal to `flag` (whole-element match), or nothing when the flag is absent or
+// last. The value may be empty or begin with dashes.
+std::optional<std::string> option(const std::vector<std::string>& arguments, std::string_view flag);
 
 // The user's home directory: $HOME when set and not empty, else the password database's entry for
 // the user; empty when neither gives one.

@@ -170,7 +170,7 @@ TEST(HostileHosts, ARawLineFeedInsideOneReadDoesNotEndTheReply) {
   playAll(cases);
 }
 
-TEST(HostileHosts, ARepliesDribbledAByteAtATimeIsReadWhole) {
+TEST(HostileHosts, AReplyDribbledAByteAtATimeIsReadWhole) {
   // Each byte is one read for the connector: a line end in the middle ends the reply there.
   auto dribble = [](std::string reply) {
     return [reply](int fd, Host& host) {

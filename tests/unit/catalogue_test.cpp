@@ -65,11 +65,11 @@ TEST(Catalogue, IsExactlyTheThreeToolsInOrder) {
        {"annotations",
         {{"title", "Read a Vesk chat"}, {"readOnlyHint", true}, {"openWorldHint", false}}}},
   };
-  EXPECT_EQ(vesk::tools, expected);
+  EXPECT_EQ(vesk::catalogue, expected);
 }
 
 TEST(Catalogue, TextsAndNumbersKeepTheirExactForm) {
-  const json::array& tools = vesk::tools;
+  const json::array& tools = vesk::catalogue;
   auto tool = [&](std::size_t i) -> const json::object& { return tools.at(i).as_object(); };
   EXPECT_EQ(tool(0).at("description").as_string().size(), 212u);
   EXPECT_EQ(tool(1).at("description").as_string().size(), 495u);
@@ -86,10 +86,10 @@ TEST(Catalogue, TextsAndNumbersKeepTheirExactForm) {
 }
 
 TEST(Catalogue, ListingIsTheWholeCatalogueAsOneResult) {
-  EXPECT_EQ(json::parse(vesk::listing(vesk::Era::legacy)), (json::object{{"tools", vesk::tools}}));
+  EXPECT_EQ(json::parse(vesk::listing(vesk::Era::legacy)), (json::object{{"tools", vesk::catalogue}}));
   // The modern listing adds the cache hints, which a modern client requires.
   json::object modern = json::parse(vesk::listing(vesk::Era::modern)).as_object();
-  EXPECT_EQ(modern["tools"], vesk::tools);
+  EXPECT_EQ(modern["tools"], vesk::catalogue);
   EXPECT_EQ(modern["ttlMs"], json::value(3600000));
   EXPECT_EQ(modern["cacheScope"], "public");
 }

@@ -24,11 +24,7 @@ TEST(Option, TakesTheElementAfterTheFirstWholeMatch) {
       {{"prog", "x", "--chat", "A", "y"}, "A"},
       {{"--chat", "self"}, "self"},  // the program's own path is searched too
   };
-  for (const Case& c : cases) {
-    vesk::arguments = c.args;
-    EXPECT_EQ(vesk::option("--chat"), c.chat);
-  }
-  vesk::arguments.clear();
+  for (const Case& c : cases) EXPECT_EQ(vesk::option(c.args, "--chat"), c.chat);
 }
 
 TEST(Fallback, JoinsHomeAndTheRelativePathWithOneSeparator) {
