@@ -19,7 +19,7 @@ void startup(int argc, char** argv) {
   chat = option(arguments, "--chat").value_or("");
   // The path stays bytes: it names a file and never appears in JSON. Set but empty still counts.
   const char* variable = std::getenv("VESK_BRIDGE_SOCKET");
-  socketPath = variable != nullptr ? std::string(variable) : fallback(home());
+  socketPath = variable != nullptr ? std::string(variable) : fallback(home(std::getenv("HOME")));
 }
 
 std::optional<std::string> option(const std::vector<std::string>& arguments,
@@ -32,8 +32,7 @@ std::optional<std::string> option(const std::vector<std::string>& arguments,
   return std::nullopt;
 }
 
-std::string home() {
-  const char* variable = std::getenv("HOME");
+std::string home(const char* variable) {
   if (variable != nullptr && *variable != '\0') return variable;
   // getpwuid_r wants a buffer of unknown size; this one holds any ordinary entry, and a larger one
   // only means no default path.

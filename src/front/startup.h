@@ -24,9 +24,9 @@ void startup(int argc, char** argv);
 // last. The value may be empty or begin with dashes.
 std::optional<std::string> option(const std::vector<std::string>& arguments, std::string_view flag);
 
-// The user's home directory: $HOME when set and not empty, else the password database's entry for
-// the user; empty when neither gives one.
-std::string home();
+// The user's home directory: `variable` ($HOME) when set and not empty, else the password
+// database's entry for the user; empty when neither gives one.
+std::string home(const char* variable);
 
 // The default bridge socket path under `home`, with exactly one separator between the two; empty
 // when `home` is, since there is then no default path.
