@@ -83,6 +83,7 @@ void Workers::finish(Item* item) noexcept {
 }
 
 void Workers::post(Item* item) noexcept {
+  bool queued = false;  // for an idle worker; else the item needs a thread of its own
   {
     std::lock_guard<std::mutex> hold(lock);
     if (idle > 0) {
@@ -91,11 +92,17 @@ void Workers::post(Item* item) noexcept {
       --idle;
       (last != nullptr ? last->next : first) = item;
       last = item;
-      ready.notify_one();
-      return;
+      queued = true;
+    } else {
+      ++workers;
     }
-    ++workers;
   }
+  // Woken once the lock is free: a worker woken while it is held finds it taken and sleeps again
+  // until it is let go, so every item handed over would cost the worker two sleeps and the thread
+  // that submits two wake-ups. The pool is never destroyed, so its condition variable is still
+  // there after the lock is let go. (Group::leave() notifies under its lock: its waiter may end
+  // the process.)
+  if (queued) return ready.notify_one();
   if (spawn(threadEntry, item)) return;
   {
     std::lock_guard<std::mutex> hold(lock);

@@ -108,6 +108,41 @@ TEST(Ask, StopsAtAnLfThatEndsARead) {
   rest.open();
 }
 
+TEST(Ask, EveryReplyComesBackWholeAndAloneWhereverItsReadsEnd) {
+  // A read puts its first bytes on the stack and the rest into the thread's own room, which every
+  // reply on this thread reuses: lines that end just before, at and just after where the two meet
+  // and where a read ends, a long one, one cut off by a hang-up, then short ones again must each
+  // come back as exactly what its own host sent.
+  auto lineOf = [](std::size_t length) {  // a whole line of `length` bytes, LF included
+    return "{\"ok\":true,\"text\":\"" + std::string(length - 22, 't') + "\"}\n";
+  };
+  auto textOf = [](std::size_t length) {
+    return json::object{{"ok", true}, {"text", std::string(length - 22, 't')}};
+  };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    json::object expected;
+  } cases[] = {
+      {"1,023 bytes", lineOf(1023), textOf(1023)},
+      {"1,024 bytes", lineOf(1024), textOf(1024)},
+      {"1,025 bytes", lineOf(1025), textOf(1025)},
+      {"65,536 bytes", lineOf(65536), textOf(65536)},
+      {"65,537 bytes", lineOf(65537), textOf(65537)},
+      {"cut off", lineOf(60000).substr(0, 59990), silent},
+      {"short", "{\"ok\":true,\"text\":\"s\"}\n", {{"ok", true}, {"text", "s"}}},
+      {"shorter, no LF", "{\"ok\":false}", {{"ok", false}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Host host([&](int fd, Host& h) {
+      h.record(line(fd));
+      say(fd, c.bytes);
+    });
+    EXPECT_EQ(askAt(host.path()), c.expected);
+  }
+}
+
 TEST(Ask, CapsTheReplyAtFourMillionBytes) {
   Gate done;
   Host endless([&](int fd, Host& h) {

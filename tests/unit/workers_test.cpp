@@ -1,5 +1,6 @@
 #include "front/workers.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -74,4 +75,37 @@ TEST(Workers, ABurstWhileWorkersRetireLosesNothing) {
     std::this_thread::sleep_for(std::chrono::microseconds(500 + random() % 1000));
   }
   group.wait();
+}
+
+TEST(Workers, ItemsHandedToIdleWorkersWakeThemAndStartNoThread) {
+  // Workers that wait an hour for work: an item handed to an idle worker that is never woken
+  // would wait that long, and the tally gives up first. Each burst finds every worker idle, so
+  // it runs on the workers the largest burst so far has started, and on no new thread.
+  static vesk::Workers& queue = *new vesk::Workers(std::chrono::hours(1));
+  vesk::Group group;
+  Tally tally;
+  std::mutex seenLock;
+  std::set<std::thread::id> seen;  // the threads the items ran on, guarded by seenLock
+  std::minstd_rand random(7);
+  int submitted = 0;
+  std::size_t largest = 0;
+  for (int round = 0; round < 300; ++round) {
+    int burst = 1 + static_cast<int>(random() % 8);
+    for (int i = 0; i < burst; ++i) {
+      queue.submit(group, [&] {
+        {
+          std::lock_guard<std::mutex> hold(seenLock);
+          seen.insert(std::this_thread::get_id());
+        }
+        tally.add();
+      });
+    }
+    submitted += burst;
+    largest = std::max(largest, static_cast<std::size_t>(burst));
+    ASSERT_TRUE(tally.reaches(submitted)) << "an item was left waiting in round " << round;
+    group.wait();  // every worker idle again
+    std::lock_guard<std::mutex> hold(seenLock);
+    ASSERT_LE(seen.size(), largest)
+        << "a thread was started beside an idle worker in round " << round;
+  }
 }
