@@ -1,7 +1,6 @@
 #include "bridge/exchange.h"
 
 #include <poll.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/uio.h>
@@ -11,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <new>
 #include <optional>
 #include <string>
 
@@ -64,62 +62,27 @@ bool transmit(int fd, std::string_view frame) {
   return true;
 }
 
-// The part of this thread's read room beyond its first `nearSize` bytes, mapped at the thread's
-// first exchange and unmapped when the thread ends. It is kept rather than made for each reply: a
-// block this large comes from the one heap that every thread shares, under its lock, and tidies
-// the heap when it is made and when it is freed. It is mapped rather than allocated: an allocation
-// writes its header into its first page, which every worker would then hold resident although its
-// replies fit on the stack. A mapping that fails goes to the new-handler, as a failed allocation
-// does: that waits for memory to come back or throws std::bad_alloc, and the next exchange tries
-// again.
-class FarRoom {
- public:
-  FarRoom() = default;
-  FarRoom(const FarRoom&) = delete;
-  FarRoom& operator=(const FarRoom&) = delete;
-  ~FarRoom() {
-    if (block != nullptr) ::munmap(block, size);
-  }
-
-  char* get() {
-    while (block == nullptr) {
-      void* mapped =
-          ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (mapped != MAP_FAILED) return block = static_cast<char*>(mapped);
-      std::new_handler handler = std::get_new_handler();
-      if (handler == nullptr) throw std::bad_alloc();
-      handler();
-    }
-    return block;
-  }
-
-  static constexpr std::size_t size = readSize - nearSize;
-
- private:
-  char* block = nullptr;
-};
-
 // Collects the reply: until its last byte so far is LF, the host stops sending (end of file, an
 // error or the time-out), or the cap is reached. A read interrupted by a stop and continue (see
 // transmit()) is read again.
 std::string receive(int fd) {
   // Every read asks for `readSize` bytes, since where a read ends decides whether an LF ends the
-  // reply: its first `nearSize` onto the stack, in pages the worker has touched already, the rest
-  // into the thread's far room. Neither is initialised, so that pages no read has filled yet cost
-  // a call waiting on its host, one of perhaps thousands, nothing; only the bytes a read brings are
-  // taken, since the rest may be an earlier reply's.
-  thread_local FarRoom room;
-  char* rest = room.get();
-  char near[nearSize];
+  // reply. They go onto the worker's stack rather than into a block of the heap that every thread
+  // shares, whose lock such a block would take twice a call: the first `nearSize` bytes into the
+  // top of the room, beside the frames the worker has touched already, the rest below it, so that
+  // the pages a usual reply never reaches cost a call waiting on its host, one of perhaps
+  // thousands, nothing.
+  char room[readSize];
+  char* near = room + readSize - nearSize;
   std::string received;
   for (;;) {
-    iovec parts[] = {{near, nearSize}, {rest, FarRoom::size}};
+    iovec parts[] = {{near, nearSize}, {room, readSize - nearSize}};
     ssize_t n = ::readv(fd, parts, 2);
     if (n < 0 && errno == EINTR) continue;
     if (n > 0) {
       auto brought = static_cast<std::size_t>(n);
       received.append(near, std::min(brought, nearSize));
-      if (brought > nearSize) received.append(rest, brought - nearSize);
+      if (brought > nearSize) received.append(room, brought - nearSize);
     }
     // Ends at end of file, an error or a time-out (not told apart), a complete line from the host,
     // or the cap, for a host that never ends its line.

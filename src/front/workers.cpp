@@ -12,11 +12,11 @@ Group running;
 
 namespace {
 
-// A worker's stack. The deepest thing a worker does is write back an id that nests as deep as the
-// reader allows (copied and dumped one level at a time), which needs between 64 and 128 KiB; this
-// leaves eight times that, and a burst that needs thousands of workers maps a thousandth as much.
-// Sanitizers make every frame several times larger, so their builds (VESK_SANITIZED, which the
-// build defines) keep the usual 8 MiB.
+// A worker's stack: nothing a worker does recurses with its input (the parser and its keeper keep
+// their own stack of levels, and an id goes back as text), and the largest frame is the room a
+// reply is read into, so this leaves plenty, while a burst that needs thousands of workers maps a
+// small part of the usual size. Sanitizers make every frame several times larger, so their builds
+// (VESK_SANITIZED, which the build defines) keep the usual 8 MiB.
 #ifdef VESK_SANITIZED
 constexpr std::size_t stackSize = std::size_t{8} << 20;
 #else
