@@ -10,8 +10,8 @@ MAKEFLAGS += --no-print-directory
 # another build type (the later -D wins). CMake's report is left out; its errors are not.
 configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(2) >/dev/null
 # The tests and the benchmarks, asked for: a configure that cannot find their package fails.
-TESTS = -DVESK_TESTS=ON
-BENCHMARKS = -DVESK_BENCHMARKS=ON
+TESTS = -DBUILD_TESTING=ON -DCMAKE_REQUIRE_FIND_PACKAGE_GTest=ON
+BENCHMARKS = -DVESK_BENCHMARKS=ON -DCMAKE_REQUIRE_FIND_PACKAGE_benchmark=ON
 
 all: build
 
@@ -62,7 +62,7 @@ FUZZ_SECONDS ?= 60
 
 fuzz:
 	@sh tools/deps.sh fuzz
-	@$(call configure,$(FUZZ_BUILD),-DVESK_FUZZ=ON -DVESK_TESTS=OFF -DVESK_BENCHMARKS=OFF \
+	@$(call configure,$(FUZZ_BUILD),-DVESK_FUZZ=ON -DBUILD_TESTING=OFF -DVESK_BENCHMARKS=OFF \
 	  -DCMAKE_CXX_COMPILER=clang++-14)
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz-line fuzz-reply fuzz-lines
 	@sh fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
