@@ -105,11 +105,15 @@ SANITIZER_OPTIONS = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
+# File-local names must be unique within a target, since unity builds put several files into one
+# unit. The asan build puts each target's sources in one unit (a batch size of 0), so that a clash
+# fails here at once rather than on the day a batch first joins the two files.
 asan: SANITIZER = address
+asan: UNITY = -DCMAKE_UNITY_BUILD_BATCH_SIZE=0
 tsan: SANITIZER = thread
 asan tsan:
 	@sh tools/deps.sh test
-	@$(call configure,build-$@,-DVESK_SANITIZE=$(SANITIZER) $(TESTS) -DVESK_BENCHMARKS=OFF \
+	@$(call configure,build-$@,-DVESK_SANITIZE=$(SANITIZER) $(TESTS) -DVESK_BENCHMARKS=OFF $(UNITY) \
 	  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1")
 	@cmake --build build-$@ -j $(JOBS)
 	@sh tools/npm-install.sh tests/sdk
