@@ -61,5 +61,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 
 # Off on macOS by default already; and programs built here for a Mac could not run here anyway.
-set(VESK_TESTS OFF CACHE STRING "Build the tests")
-set(VESK_BENCHMARKS OFF CACHE STRING "Build the benchmark programs")
+set(BUILD_TESTING OFF CACHE BOOL "Build the tests")
+set(VESK_BENCHMARKS OFF CACHE BOOL "Build the benchmark programs")

@@ -26,7 +26,7 @@ constexpr Member replyMembers[] = {{"ok"}, {"text"}, {"error"}};
 constexpr std::size_t readSize = 65536;
 constexpr std::size_t nearSize = 1024;  // what a read puts on the stack: a usual reply fits there
 constexpr std::size_t replyCap = 4000000;  // decimal, not 4 MiB
-constexpr time_t patience = 660;           // seconds, for each single read and each write
+constexpr time_t socketTimeout = 660;      // seconds, for each single read and each write
 const uid_t ownUser = ::geteuid();         // read once: the connector never changes its user
 
 // Fills `address` for `path`; false when the path cannot be used as it is. An empty path is refused
@@ -41,7 +41,7 @@ bool locate(const std::string& path, sockaddr_un& address) {
 
 void configure(int fd) {
   // Results ignored on purpose: without a time-out or the signal guard the exchange still works.
-  timeval limit{patience, 0};
+  timeval limit{socketTimeout, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   // A host that accepts and never reads must not hold a large request, and the exit, forever.
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);

@@ -34,6 +34,15 @@ inline constexpr int sendFlags = MSG_NOSIGNAL;
 #error "no way to keep a write to a closed socket from raising SIGPIPE on this system"
 #endif
 
+// On macOS, the values above checked against macOS's own headers wherever this header compiles, so
+// that a build which runs nothing, as the cross-build from Linux, still checks them.
+#if defined(__APPLE__)
+static_assert(sizeof(sockaddr_un) == 106, "the address length connect() gets on macOS");
+static_assert(longestPath == 103, "104 bytes of sun_path less the NUL");
+// macOS's headers define MSG_NOSIGNAL as well; sockets are marked with SO_NOSIGPIPE instead.
+static_assert(sendFlags == 0, "no flag on sends where sockets are marked");
+#endif
+
 // Marks `fd` where the system marks sockets rather than sends. The result is not looked at: the
 // exchange goes on either way, as it does when the receive time-out cannot be set.
 inline void nosignal(int fd) {

@@ -41,15 +41,15 @@ constexpr vesk::Member members[] = {{"a"}, {"b"}, {"c"},    {"d"},
                                     {"n"}, {"t"}, {"text"}, {"id", true}};
 
 // The members kept of a text, copied out of their document; nothing when it is refused.
-std::optional<json::object> kept(const std::optional<vesk::Document>& read) {
+std::optional<json::object> keptOf(const std::optional<vesk::Document>& read) {
   if (!read) return std::nullopt;
   return json::object(read->root(), json::storage_ptr());
 }
-std::optional<json::object> parsed(const std::string& text) {
-  return kept(vesk::parseReply(text, members));
+std::optional<json::object> asReply(const std::string& text) {
+  return keptOf(vesk::parseReply(text, members));
 }
-std::optional<json::object> line(const std::string& text) {
-  return kept(vesk::parseLine(text, members));
+std::optional<json::object> asLine(const std::string& text) {
+  return keptOf(vesk::parseLine(text, members));
 }
 
 }  // namespace
@@ -57,7 +57,7 @@ std::optional<json::object> line(const std::string& text) {
 TEST(Parse, AcceptsOneJsonObjectOnly) {
   for (std::string text : {"{}", " {\"a\":1}\n", "\xEF\xBB\xBF{}", "{\"a\":[1,{\"b\":2}]}\r\n"}) {
     SCOPED_TRACE(text);
-    EXPECT_TRUE(parsed(text));
+    EXPECT_TRUE(asReply(text));
   }
   // A reader that stopped at a raw NUL would leave the rest unread.
   using namespace std::string_literals;
@@ -67,7 +67,7 @@ TEST(Parse, AcceptsOneJsonObjectOnly) {
       "{} []", "{}\0"s, "{}\0{}"s, "{\"a\0\":1}"s};
   for (const std::string& text : refused) {
     SCOPED_TRACE(text);
-    EXPECT_FALSE(parsed(text));
+    EXPECT_FALSE(asReply(text));
   }
 }
 
@@ -76,14 +76,14 @@ TEST(Parse, BoundsNestingButNotBracketsInStrings) {
     return "{\"a\":" + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}";
   };
   const std::size_t deepest = 512;
-  EXPECT_TRUE(parsed(nested(deepest)));
-  EXPECT_FALSE(parsed(nested(deepest + 1)));
-  EXPECT_FALSE(parsed(nested(1000000)));  // refused, not a stack overflow
+  EXPECT_TRUE(asReply(nested(deepest)));
+  EXPECT_FALSE(asReply(nested(deepest + 1)));
+  EXPECT_FALSE(asReply(nested(1000000)));  // refused, not a stack overflow
   std::string quoted = "{\"a\":\"" + std::string(10000, '[') + "\\\"{\"}";
-  EXPECT_TRUE(parsed(quoted));
+  EXPECT_TRUE(asReply(quoted));
   // As deep in a member kept as written, whose text goes back.
   std::string brackets = std::string(deepest - 1, '[') + std::string(deepest - 1, ']');
-  EXPECT_EQ(parsed("{\"id\":" + brackets + "}")->at("id"), json::value(brackets));
+  EXPECT_EQ(asReply("{\"id\":" + brackets + "}")->at("id"), json::value(brackets));
 }
 
 TEST(Parse, RefusesARawNulByteWhereverItIs) {
@@ -94,9 +94,9 @@ TEST(Parse, RefusesARawNulByteWhereverItIs) {
                            "{}\0{"s + std::string(600, '[') + "}",
                            "{\"id\":1,\"method\":\"ping\"}\0 junk"s, "\0{}"s, "{\"a\":\"\0\"}"s}) {
     SCOPED_TRACE(text);
-    EXPECT_FALSE(parsed(text));
+    EXPECT_FALSE(asReply(text));
   }
-  EXPECT_EQ(parsed("{\"text\":\"\\u0000\"}")->at("text"),
+  EXPECT_EQ(asReply("{\"text\":\"\\u0000\"}")->at("text"),
             json::value("\0"s));  // the escape is fine
 }
 
@@ -117,28 +117,28 @@ TEST(Parse, ReadsLoneSurrogateEscapesAsReplacementCharacters) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.escaped);
-    EXPECT_EQ(parsed("{\"t\":\"" + c.escaped + "\"}")->at("t"), json::value(c.read));
+    EXPECT_EQ(asReply("{\"t\":\"" + c.escaped + "\"}")->at("t"), json::value(c.read));
   }
-  EXPECT_FALSE(parsed(R"({"t":"\ud83"})"));  // a short escape is still an error
+  EXPECT_FALSE(asReply(R"({"t":"\ud83"})"));  // a short escape is still an error
 }
 
 TEST(Parse, RepairsBrokenBytesInTheClientsLinesButNotInTheHostsReplies) {
   std::string broken =
       "{\"t\":\"a\xFF"
       "b\xE2\x80\"}";
-  EXPECT_FALSE(parsed(broken));
-  EXPECT_EQ(line(broken)->at("t"), json::value("a\xEF\xBF\xBD"
-                                               "b\xEF\xBF\xBD"));
+  EXPECT_FALSE(asReply(broken));
+  EXPECT_EQ(asLine(broken)->at("t"), json::value("a\xEF\xBF\xBD"
+                                                 "b\xEF\xBF\xBD"));
   // Both at once: a lone surrogate's escape among broken bytes.
-  EXPECT_EQ(line("{\"t\":\"\\ud83d\xFF\"}")->at("t"), json::value("\xEF\xBF\xBD\xEF\xBF\xBD"));
+  EXPECT_EQ(asLine("{\"t\":\"\\ud83d\xFF\"}")->at("t"), json::value("\xEF\xBF\xBD\xEF\xBF\xBD"));
 }
 
 // Only the members asked for are kept, at any depth below kept ones; arrays are kept empty, and an
 // id as the compact text it was written in, numbers exactly as they came.
 TEST(Parse, KeepsTheMembersAskedForAndTheIdAsWritten) {
   std::optional<json::object> read =
-      parsed(R"({"id":2.0,"a":3.0,"b":-9223372036854775809,"c":[1e2,2.5],"zz":{"a":1},)"
-             R"("d":{"id":{"x" : [1, "q\n\u0041\u001f"], "y":-0},"z":1,"t":"x"}})");
+      asReply(R"({"id":2.0,"a":3.0,"b":-9223372036854775809,"c":[1e2,2.5],"zz":{"a":1},)"
+              R"("d":{"id":{"x" : [1, "q\n\u0041\u001f"], "y":-0},"z":1,"t":"x"}})");
   ASSERT_TRUE(read);
   EXPECT_EQ(read->at("id"), json::value("2.0"));
   EXPECT_EQ(read->at("a"), json::value(3));
@@ -147,7 +147,7 @@ TEST(Parse, KeepsTheMembersAskedForAndTheIdAsWritten) {
   EXPECT_FALSE(read->contains("zz"));
   EXPECT_EQ(read->at("d"), (json::object{{"id", R"({"x":[1,"q\nA\u001f"],"y":-0})"}, {"t", "x"}}));
   // A repeated member counts once, the last time, whether it is kept as a value or as written.
-  EXPECT_EQ(parsed(R"({"a":1,"id":1,"a":{"b":2},"id":"x"})"),
+  EXPECT_EQ(asReply(R"({"a":1,"id":1,"a":{"b":2},"id":"x"})"),
             (json::object{{"a", {{"b", 2}}}, {"id", "\"x\""}}));
 }
 
@@ -177,7 +177,7 @@ TEST(Parse, ReadsANumberWrittenAsAWholeOneWithinSigned64BitsAsThatInteger) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.written);
-    json::value n = parsed(std::string("{\"n\":") + c.written + "}")->at("n");
+    json::value n = asReply(std::string("{\"n\":") + c.written + "}")->at("n");
     if (c.whole) {
       EXPECT_EQ(n, json::value(*c.whole));
     } else {
@@ -201,13 +201,13 @@ TEST(Parse, NumbersBeyondBinary64AreRead) {
     for (std::string beside : {"", R"(,"t":"\ud800")"}) {
       SCOPED_TRACE(number + beside);
       std::optional<json::object> read =
-          parsed("{\"n\":" + number + ",\"id\":" + number + beside + "}");
+          asReply("{\"n\":" + number + ",\"id\":" + number + beside + "}");
       ASSERT_TRUE(read);
       EXPECT_TRUE(read->at("n").is_number());
       EXPECT_EQ(read->at("id"), json::value(number));
     }
   }
   // A string that reads like one is no number, and stays as it was written.
-  EXPECT_EQ(parsed(R"({"t":"1e9999999999","n":1e9999999999})")->at("t"),
+  EXPECT_EQ(asReply(R"({"t":"1e9999999999","n":1e9999999999})")->at("t"),
             json::value("1e9999999999"));
 }
