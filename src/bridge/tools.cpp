@@ -70,7 +70,7 @@ std::int64_t lastN(const json::object& given) {
 // made before main() runs, so that writing it needs no memory at all.
 const std::string unanswered = compact(result(std::move(silent().root())));
 
-void call(Id id, const json::object& params, Era era, const Claim& claim) {
+void call(const Id& id, const json::object& params, Era era, const Claim& claim) {
   std::string_view name = stringMember(params, "name");
   std::optional<json::object> bridge = request(name, objectMember(params, "arguments"), chat);
   if (!bridge) {
@@ -123,7 +123,7 @@ void cancel(std::string_view requestId) {
   Claim::cancel(requestId);
 }
 
-void handover(Document message, Id id, const json::object& params, Era era) {
+void handover(Document message, const Id& id, const json::object& params, Era era) {
   // The message goes with the call, and `id` and `params`, which lie in it, with it: the pool
   // destroys it before the call leaves `running`. The claim is made before the hand-over, so that
   // no cancellation read after the call can miss it.

@@ -15,7 +15,7 @@ namespace vesk {
 // `message`, which holds `id` and `params` and goes with them, and returns at once, without waiting
 // for the host. The answer is shaped for `era`; a modern call can be cancelled until it is
 // answered.
-void handover(Document message, Id id, const json::object& params, Era era);
+void handover(Document message, const Id& id, const json::object& params, Era era);
 
 // A client's "notifications/cancelled" for the request whose id is written `requestId`: a modern
 // call in flight with the same id, the same JSON text, will not be answered, although its exchange

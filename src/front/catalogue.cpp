@@ -59,7 +59,7 @@ const std::string& listing(Era era) {
   return era == Era::modern ? modern : legacy;
 }
 
-void list(Id id, Era era) {
+void list(const Id& id, Era era) {
   reply(id, Serialised{listing(era)}, era);
 }
 

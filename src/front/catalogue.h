@@ -13,7 +13,7 @@ namespace vesk {
 
 // Answers "tools/list" with the whole catalogue. A request's params (a cursor among them) change
 // nothing, since there is never a further page.
-void list(Id id, Era era);
+void list(const Id& id, Era era);
 
 // For the tests: what list() answers with.
 

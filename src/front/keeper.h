@@ -49,7 +49,9 @@ class Keeper {
   static constexpr std::size_t max_key_size = std::size_t(-1);
   static constexpr std::size_t max_string_size = std::size_t(-1);
 
-  // `parsed` is the start of the text given to the parser, in which `rewritten` lie.
+  // `parsed` is the start of the text given to the parser, in which `rewritten` lie. The frames
+  // are left as they are: each is written as its level opens, before anything reads it.
+  // cppcheck-suppress uninitMemberVar
   Keeper(json::object& into, Members names, const char* parsed,
          std::span<const Rewritten> rewritten)
       : root(into), wanted(names), start(parsed), exponents(rewritten) {}

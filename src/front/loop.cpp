@@ -35,9 +35,9 @@ json::object capabilities() {
   return {{"tools", {{"listChanged", false}}}};
 }
 
-using Entry = void (*)(Document& message, Id id, const json::object& params, Era era);
+using Entry = void (*)(Document& message, const Id& id, const json::object& params, Era era);
 
-void initialize(Document& /*message*/, Id id, const json::object& params, Era era) {
+void initialize(Document& /*message*/, const Id& id, const json::object& params, Era era) {
   // The version is not negotiated: whatever string the client proposes is what it gets.
   const json::value* proposed = params.if_contains("protocolVersion");
   bool named = proposed != nullptr && proposed->is_string();
@@ -51,12 +51,12 @@ void initialize(Document& /*message*/, Id id, const json::object& params, Era er
         era);
 }
 
-void ping(Document& /*message*/, Id id, const json::object& /*params*/, Era era) {
+void ping(Document& /*message*/, const Id& id, const json::object& /*params*/, Era era) {
   // The result is always the empty object, so its text is written rather than serialised.
   reply(id, Serialised{"{}"}, era);
 }
 
-void discover(Document& /*message*/, Id id, const json::object& /*params*/, Era era) {
+void discover(Document& /*message*/, const Id& id, const json::object& /*params*/, Era era) {
   // Never changes, so it is written once; the server's name and version go in every modern
   // result's `_meta`, so not here.
   static const std::string text = compact(json::object{
@@ -69,11 +69,11 @@ void discover(Document& /*message*/, Id id, const json::object& /*params*/, Era 
   reply(id, Serialised{text}, era);
 }
 
-void listTools(Document& /*message*/, Id id, const json::object& /*params*/, Era era) {
+void listTools(Document& /*message*/, const Id& id, const json::object& /*params*/, Era era) {
   list(id, era);
 }
 
-void callTool(Document& message, Id id, const json::object& params, Era era) {
+void callTool(Document& message, const Id& id, const json::object& params, Era era) {
   handover(std::move(message), id, params, era);
 }
 
@@ -119,8 +119,8 @@ std::optional<std::pair<std::string_view, std::string_view>> fault(const json::o
 
 // Answers a request by the first entry for its method, or with "not found".
 template <std::size_t count>
-void serve(const std::pair<std::string_view, Entry> (&entries)[count], Document& message, Id id,
-           std::string_view method, const json::object& params, Era era) {
+void serve(const std::pair<std::string_view, Entry> (&entries)[count], Document& message,
+           const Id& id, std::string_view method, const json::object& params, Era era) {
   for (const auto& [served, entry] : entries) {
     if (served == method) return entry(message, id, params, era);
   }
@@ -129,8 +129,8 @@ void serve(const std::pair<std::string_view, Entry> (&entries)[count], Document&
 
 // A modern request passes its envelope and its version before its method is looked at, so that
 // nothing the revision refuses reaches the application.
-void serveModern(Document& message, Id id, std::string_view method, const json::object& params,
-                 const json::object& meta) {
+void serveModern(Document& message, const Id& id, std::string_view method,
+                 const json::object& params, const json::object& meta) {
   if (auto wrong = fault(meta)) {
     std::string complaint = "Invalid request _meta: ";
     complaint.append(wrong->first).append(" must be ").append(wrong->second);

@@ -70,12 +70,12 @@ const std::string modernMembers = [] {
 
 }  // namespace
 
-void reply(Id id, const json::object& result, Era era) {
+void reply(const Id& id, const json::object& result, Era era) {
   std::string text = compact(result);
   reply(id, Serialised{text}, era);
 }
 
-void reply(Id id, Serialised result, Era era) {
+void reply(const Id& id, Serialised result, Era era) {
   // The result's own members, without the braces around them: a modern result's come after the
   // two of its era.
   std::string_view members = result.text.substr(1, result.text.size() - 2);
@@ -85,11 +85,11 @@ void reply(Id id, Serialised result, Era era) {
         members, "}}\n"});
 }
 
-void failure(Id id, std::int64_t code, std::string_view message) {
+void failure(const Id& id, std::int64_t code, std::string_view message) {
   failure(id, code, message, json::object());
 }
 
-void failure(Id id, std::int64_t code, std::string_view message, const json::object& data) {
+void failure(const Id& id, std::int64_t code, std::string_view message, const json::object& data) {
   json::object error = {{"code", code}};
   if (!data.empty()) error["data"] = data;
   error["message"] = message;

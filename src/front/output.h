@@ -20,11 +20,11 @@ struct Serialised {
 // result also says it is complete and names the server in its `_meta`. Every string written is
 // UTF-8 already: what comes from outside is mended or refused where it is read. A failed write to
 // standard output is not reported.
-void reply(Id id, const json::object& result, Era era);
-void reply(Id id, Serialised result, Era era);
+void reply(const Id& id, const json::object& result, Era era);
+void reply(const Id& id, Serialised result, Era era);
 
 // Writes the error response for request `id`: exactly `code` and `message`, and `data` when given.
-void failure(Id id, std::int64_t code, std::string_view message);
-void failure(Id id, std::int64_t code, std::string_view message, const json::object& data);
+void failure(const Id& id, std::int64_t code, std::string_view message);
+void failure(const Id& id, std::int64_t code, std::string_view message, const json::object& data);
 
 }  // namespace vesk

@@ -86,7 +86,8 @@ TEST(Catalogue, TextsAndNumbersKeepTheirExactForm) {
 }
 
 TEST(Catalogue, ListingIsTheWholeCatalogueAsOneResult) {
-  EXPECT_EQ(json::parse(vesk::listing(vesk::Era::legacy)), (json::object{{"tools", vesk::catalogue}}));
+  EXPECT_EQ(json::parse(vesk::listing(vesk::Era::legacy)),
+            (json::object{{"tools", vesk::catalogue}}));
   // The modern listing adds the cache hints, which a modern client requires.
   json::object modern = json::parse(vesk::listing(vesk::Era::modern)).as_object();
   EXPECT_EQ(modern["tools"], vesk::catalogue);
