@@ -3,6 +3,7 @@
 // not-open reply; the input ends only once every call it started has answered. Boost.JSON's own
 // parse is the reference for which lines are requests, and the line's own text for their ids.
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -65,17 +66,11 @@ void appendUtf8(std::string& to, unsigned code) {
 
 // The four hex digits at `at` of `raw`, or -1.
 int hex4(std::string_view raw, std::size_t at) {
-  if (at + 4 > raw.size()) return -1;
-  int value = 0;
-  for (char c : raw.substr(at, 4)) {
-    int digit = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : -1;
-    if (digit < 0) return -1;
-    value = value * 16 + digit;
-  }
-  return value;
+  unsigned value = 0;
+  const char* digits = raw.data() + at;
+  bool whole =
+      at + 4 <= raw.size() && std::from_chars(digits, digits + 4, value, 16).ptr == digits + 4;
+  return whole ? static_cast<int>(value) : -1;
 }
 
 // What the string written `raw` (quotes included, in a text the reader took) says, with the escape

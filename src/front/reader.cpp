@@ -4,6 +4,7 @@
 #include "front/reader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -41,18 +42,9 @@ namespace {
 
 // The value of four hex digits at `at`, or -1 when they are not four hex digits.
 int hex4(const char* at, const char* end) {
-  if (end - at < 4) return -1;
-  int value = 0;
-  for (int i = 0; i < 4; ++i) {
-    char c = at[i];
-    int digit = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : -1;
-    if (digit < 0) return -1;
-    value = value * 16 + digit;
-  }
-  return value;
+  unsigned value = 0;
+  if (end - at < 4 || std::from_chars(at, at + 4, value, 16).ptr != at + 4) return -1;
+  return static_cast<int>(value);
 }
 
 // Where the next escape of a lone surrogate begins, from `at` on: a high one not followed by the
