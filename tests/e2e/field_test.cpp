@@ -151,22 +151,25 @@ TEST(Field, ALoneSurrogateIsSentAsAReplacementCharacter) {
   finished(connector);
 }
 
-// A huge line costs about three times its size at the peak, whatever its bytes, and its memory
-// goes back once a normal line follows. Sanitizer runtimes hold memory of their own.
-TEST(Field, AHugeLineCostsAboutThreeTimesItsSizeAndGivesItBack) {
+// A huge line costs about twice its size at the peak, the buffer it is read into, and a third time
+// when its bytes must be mended into a copy; its memory goes back once a normal line follows.
+// Sanitizer runtimes hold memory of their own.
+TEST(Field, AHugeLineCostsAboutTwiceItsSizeAndGivesItBack) {
   if (sanitized) GTEST_SKIP() << "sanitizer runtimes keep freed memory";
   constexpr long size = 32 << 20;
   struct Row {
     const char* name;
     std::string padding;
+    double most;  // times the line's size
   } rows[] = {
-      {"valid", std::string(size, 'v')},
+      {"valid", std::string(size, 'v'), 2.5},
       {"one broken byte in 64",
        [] {
          std::string text(size, 'i');
          for (std::size_t at = 0; at < text.size(); at += 64) text[at] = '\xFF';
          return text;
-       }()},
+       }(),
+       3.5},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -185,7 +188,7 @@ TEST(Field, AHugeLineCostsAboutThreeTimesItsSizeAndGivesItBack) {
     EXPECT_EQ(connector.response(), pong("read anew"));
     long peak = statusKb(connector.process(), "VmHWM") - idle,
          left = statusKb(connector.process(), "VmRSS") - idle;
-    EXPECT_LT(peak, 4.5 * size / 1024) << "peak " << peak << " kB above idle";
+    EXPECT_LT(peak, row.most * size / 1024) << "peak " << peak << " kB above idle";
     EXPECT_LT(left, 8192) << left << " kB above idle still resident";
     finished(connector);
   }
