@@ -61,49 +61,49 @@ std::optional<std::int64_t> exactly(std::string_view written) {
 }
 
 Keeper::Fate Keeper::upcoming() const {
-  const Frame& top = frames[depth - 1];
+  const Frame& top = frames.back();
   return top.fate == Fate::keep ? keyed : top.fate;
 }
 
 bool Keeper::open(bool array, json::error_code& ec) {
-  if (depth == 0) {
+  if (frames.empty()) {
     if (array) return refuse(ec);
-    frames[depth++] = {Fate::keep, false, true, &root};
+    frames.push_back({Fate::keep, false, true, &root});
     return true;
   }
-  // The parser refuses nesting deeper than `deepest` before it gets here, so a frame is free.
   switch (upcoming()) {
     case Fate::keep:
       if (array) {
         slot->emplace_array();  // no array's items are read
-        frames[depth++] = {Fate::drop, true, true, nullptr};
+        frames.push_back({Fate::drop, true, true, nullptr});
       } else {
-        frames[depth++] = {Fate::keep, false, true, &slot->emplace_object()};
+        frames.push_back({Fate::keep, false, true, &slot->emplace_object()});
         keyed = Fate::drop;
       }
       break;
     case Fate::written:
       separate(false);
       text->push_back(array ? '[' : '{');
-      frames[depth++] = {Fate::written, array, true, nullptr};
+      frames.push_back({Fate::written, array, true, nullptr});
       break;
     case Fate::drop:
-      frames[depth++] = {Fate::drop, array, true, nullptr};
+      frames.push_back({Fate::drop, array, true, nullptr});
       break;
   }
   return true;
 }
 
 bool Keeper::close() {
-  const Frame& closing = frames[--depth];
+  const Frame& closing = frames.back();
   if (closing.fate == Fate::written) text->push_back(closing.array ? ']' : '}');
+  frames.pop_back();
   return true;
 }
 
 void Keeper::separate(bool key) {
   // A comma goes before every key of a written object but its first, and before every item of a
   // written array but its first; a member's value follows its key with none.
-  Frame& top = frames[depth - 1];
+  Frame& top = frames.back();
   if (top.fate != Fate::written || top.array == key) return;
   if (!top.first) text->push_back(',');
   top.first = false;
@@ -114,12 +114,12 @@ std::string_view Keeper::whole(json::string_view last) {
 }
 
 bool Keeper::on_key_part(json::string_view part, std::size_t /*total*/, json::error_code& /*ec*/) {
-  if (frames[depth - 1].fate != Fate::drop) pieces.append(part);
+  if (frames.back().fate != Fate::drop) pieces.append(part);
   return true;
 }
 
 bool Keeper::on_key(json::string_view last, std::size_t /*total*/, json::error_code& /*ec*/) {
-  Frame& top = frames[depth - 1];
+  Frame& top = frames.back();
   std::string_view name = whole(last);
   if (top.fate == Fate::written) {
     separate(true);
@@ -139,14 +139,14 @@ bool Keeper::on_key(json::string_view last, std::size_t /*total*/, json::error_c
 }
 
 bool Keeper::on_string_part(json::string_view part, std::size_t /*total*/, json::error_code& ec) {
-  if (depth == 0) return refuse(ec);
+  if (frames.empty()) return refuse(ec);
   // A string that is dropped is not held, however long it is.
   if (upcoming() != Fate::drop) pieces.append(part);
   return true;
 }
 
 bool Keeper::on_string(json::string_view last, std::size_t /*total*/, json::error_code& ec) {
-  if (depth == 0) return refuse(ec);
+  if (frames.empty()) return refuse(ec);
   Fate fate = upcoming();
   if (fate == Fate::keep) slot->emplace_string().assign(whole(last));
   if (fate == Fate::written) {
@@ -159,7 +159,7 @@ bool Keeper::on_string(json::string_view last, std::size_t /*total*/, json::erro
 
 template <class Put>
 bool Keeper::scalar(std::string_view written, json::error_code& ec, Put keep) {
-  if (depth == 0) return refuse(ec);
+  if (frames.empty()) return refuse(ec);
   Fate fate = upcoming();
   if (fate == Fate::keep) keep(*slot);
   if (fate == Fate::written) {

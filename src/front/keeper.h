@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "front/json.h"
 
@@ -49,12 +50,12 @@ class Keeper {
   static constexpr std::size_t max_key_size = std::size_t(-1);
   static constexpr std::size_t max_string_size = std::size_t(-1);
 
-  // `parsed` is the start of the text given to the parser, in which `rewritten` lie. The frames
-  // are left as they are: each is written as its level opens, before anything reads it.
-  // cppcheck-suppress uninitMemberVar
+  // `parsed` is the start of the text given to the parser, in which `rewritten` lie.
   Keeper(json::object& into, Members names, const char* parsed,
          std::span<const Rewritten> rewritten)
-      : root(into), wanted(names), start(parsed), exponents(rewritten) {}
+      : root(into), wanted(names), start(parsed), exponents(rewritten) {
+    frames.reserve(8);  // as deep as the members read go, and deeper costs a reallocation
+  }
 
   bool on_document_begin(json::error_code& /*ec*/) { return true; }
   bool on_document_end(json::error_code& /*ec*/) { return true; }
@@ -106,8 +107,9 @@ class Keeper {
   Members wanted;
   const char* start;
   std::span<const Rewritten> exponents;
-  Frame frames[deepest];
-  std::size_t depth = 0;
+  // The open arrays and objects, outermost first; the parser bounds them at `deepest`. On the heap,
+  // since a parser lives on a worker's stack, of which every page touched stays with the thread.
+  std::vector<Frame> frames;
   Fate keyed = Fate::drop;       // the fate the last key gave its value, in a kept object
   json::value* slot = nullptr;   // where a kept member's value goes
   json::string* text = nullptr;  // the text of the member being kept as written
