@@ -17,27 +17,6 @@
 
 namespace vesk {
 
-struct Document::Held {
-  // Room for the members of an ordinary request, so that one allocation holds them all.
-  alignas(std::max_align_t) unsigned char first[1024];
-  json::monotonic_resource arena{first, sizeof first};
-  json::object root{json::storage_ptr(&arena)};
-};
-
-void Document::Free::operator()(Held* gone) const noexcept {
-  delete gone;
-}
-
-Document::Document() : held(new Held) {}
-
-json::object& Document::root() {
-  return held->root;
-}
-
-const json::object& Document::root() const {
-  return held->root;
-}
-
 namespace {
 
 // The value of four hex digits at `at`, or -1 when they are not four hex digits.

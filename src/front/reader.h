@@ -2,6 +2,7 @@
 // reader, which keeps only the members the connector reads. All pure and safe from any thread.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,16 +17,18 @@ namespace vesk {
 // allocates nothing, and handing them to another thread moves one pointer.
 class Document {
  public:
-  Document();  // an empty object
-  json::object& root();
-  const json::object& root() const;
+  Document() : held(std::make_unique<Held>()) {}  // an empty object
+  json::object& root() { return held->root; }
+  const json::object& root() const { return held->root; }
 
  private:
-  struct Held;
-  struct Free {
-    void operator()(Held* gone) const noexcept;
+  struct Held {
+    // Room for the members of an ordinary request, so that one allocation holds them all.
+    alignas(std::max_align_t) unsigned char first[1024];
+    json::monotonic_resource arena{first, sizeof first};
+    json::object root{json::storage_ptr(&arena)};
   };
-  std::unique_ptr<Held, Free> held;
+  std::unique_ptr<Held> held;
 };
 
 // The message on one line of the client's input, with the members that `wanted` names (Member):
