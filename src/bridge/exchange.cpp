@@ -67,11 +67,9 @@ bool transmit(int fd, std::string_view frame) {
 // transmit()) is read again.
 std::string receive(int fd) {
   // Every read asks for `readSize` bytes, since where a read ends decides whether an LF ends the
-  // reply. They go onto the worker's stack rather than into a block of the heap that every thread
-  // shares, whose lock such a block would take twice a call: the first `nearSize` bytes into the
-  // top of the room, beside the frames the worker has touched already, the rest below it, so that
-  // the pages a usual reply never reaches cost a call waiting on its host, one of perhaps
-  // thousands, nothing.
+  // reply. They go onto the worker's stack, not into a heap block whose lock all threads share: the
+  // first `nearSize` bytes at the top of the room, by the frames the worker has touched already, so
+  // that the pages a usual reply never reaches cost nothing to the thousands of calls that wait.
   char room[readSize];
   char* near = room + readSize - nearSize;
   std::string received;
@@ -125,14 +123,11 @@ Document refusal(std::string_view error) {
   return reply;
 }
 
-// The made-up reply when someone else listens on the socket.
-Document foreign() {
-  return refusal("The Vesk bridge socket belongs to another user, so nothing was sent.");
-}
-
-// Everything after connecting; the caller owns and closes `fd`.
+// Everything after connecting, who listens asked before a byte leaves; the caller owns and closes
+// `fd`.
 Document talk(int fd, const json::object& request) {
-  if (!trusted(fd)) return foreign();  // before the first byte leaves
+  if (!trusted(fd))
+    return refusal("The Vesk bridge socket belongs to another user, so nothing was sent.");
   std::string frame = compact(request);
   frame += '\n';
   if (!transmit(fd, frame)) return unreachable();
@@ -162,14 +157,12 @@ Document ask(const json::object& request, const std::string& path) {
   // Before connecting: on Linux the send time-out also bounds a connect that waits on a host
   // whose backlog is full because it never accepts.
   configure(fd);
-  try {
-    Document reply = reach(fd, address) ? talk(fd, request) : unreachable();
-    ::close(fd);
-    return reply;
-  } catch (...) {
-    ::close(fd);  // memory ran out mid-exchange: the call is lost, and nothing more
-    throw;
-  }
+  // Closed however the exchange ends, memory running out mid-exchange included.
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  return reach(fd, address) ? talk(fd, request) : unreachable();
 }
 
 }  // namespace vesk

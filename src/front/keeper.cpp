@@ -208,12 +208,8 @@ bool Keeper::on_double(double value, json::string_view written, json::error_code
   // (3.0, 30e-1) is kept as that integer: its double could not tell -2^63 from the numbers just
   // beyond it. Any other stays a double, which is read but never written back.
   return number(written, ec, [value](json::value& at, std::string_view whole) {
-    std::optional<std::int64_t> exact = exactly(whole);
-    if (exact) {
-      at = *exact;
-    } else {
-      at = value;
-    }
+    at = value;
+    if (std::optional<std::int64_t> exact = exactly(whole)) at = *exact;
   });
 }
 

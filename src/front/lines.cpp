@@ -97,10 +97,7 @@ void Lines::reclaim() {
   std::size_t rest = pending.size() - lineStart;
   if (pending.capacity() > keptBuffer && rest < chunk) {
     // A very long line is done: its buffer goes back to the system rather than staying for good.
-    {
-      std::string kept(pending, lineStart);
-      pending.swap(kept);
-    }
+    std::string(pending, lineStart).swap(pending);
     releaseMemory();
   } else {
     pending.erase(0, lineStart);

@@ -163,6 +163,7 @@ void dispatch(Document& message) {
 }  // namespace
 
 void handle(std::string_view line) {
+  Errand errand;  // the line's work, for what it allocates
   std::optional<Document> message = parseLine(line, requestMembers);
   if (!message) return;  // not one JSON object
   try {
@@ -176,10 +177,7 @@ void loop() {
   Lines input(STDIN_FILENO);
   std::string_view line;
   while (input.next(line)) {
-    {
-      Errand errand;
-      handle(line);
-    }
+    handle(line);
     replenish();  // after a loss, once the line's memory is back
   }
   // Every call read so far entered `running` before it was handed over, so none is missed here.

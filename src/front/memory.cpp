@@ -25,12 +25,6 @@ constexpr std::size_t reserveSize = std::size_t{16} << 20;
 // Held, or null once given up; only ever exchanged, so the handler takes no lock on any thread.
 std::atomic<void*> reserve{nullptr};
 
-void* mapReserve() noexcept {
-  void* block =
-      ::mmap(nullptr, reserveSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return block == MAP_FAILED ? nullptr : block;
-}
-
 // How long one piece of work waits in all for memory to come back, counted from its first
 // failure, before the allocation fails.
 constexpr std::chrono::milliseconds patience{1000};
@@ -78,8 +72,9 @@ void tuneMemory() {
 
 bool replenish() noexcept {
   if (reserve.load(std::memory_order_relaxed) != nullptr) return true;
-  void* block = mapReserve();
-  if (block == nullptr) return false;
+  void* block =
+      ::mmap(nullptr, reserveSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) return false;
   void* none = nullptr;
   // Another thread may have taken it back meanwhile: one reserve is enough.
   if (!reserve.compare_exchange_strong(none, block)) ::munmap(block, reserveSize);

@@ -85,10 +85,6 @@ void reply(const Id& id, Serialised result, Era era) {
         members, "}}\n"});
 }
 
-void failure(const Id& id, std::int64_t code, std::string_view message) {
-  failure(id, code, message, json::object());
-}
-
 void failure(const Id& id, std::int64_t code, std::string_view message, const json::object& data) {
   json::object error = {{"code", code}};
   if (!data.empty()) error["data"] = data;

@@ -24,7 +24,7 @@ void reply(const Id& id, const json::object& result, Era era);
 void reply(const Id& id, Serialised result, Era era);
 
 // Writes the error response for request `id`: exactly `code` and `message`, and `data` when given.
-void failure(const Id& id, std::int64_t code, std::string_view message);
-void failure(const Id& id, std::int64_t code, std::string_view message, const json::object& data);
+void failure(const Id& id, std::int64_t code, std::string_view message,
+             const json::object& data = json::object());
 
 }  // namespace vesk

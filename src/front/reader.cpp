@@ -43,8 +43,7 @@ const char* loneSurrogate(const char* at, const char* end) {
     }
     bool paired =
         high(unit) && end - at >= 12 && at[6] == '\\' && at[7] == 'u' && low(hex4(at + 8, end));
-    if (high(unit) && !paired) return at;
-    if (low(unit)) return at;
+    if ((high(unit) && !paired) || low(unit)) return at;
     at += paired ? 12 : 6;
   }
   return nullptr;

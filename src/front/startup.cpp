@@ -24,10 +24,8 @@ void startup(int argc, char** argv) {
 
 std::optional<std::string> option(const std::vector<std::string>& arguments,
                                   std::string_view flag) {
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] != flag) continue;
-    if (i + 1 == arguments.size()) return std::nullopt;
-    return arguments[i + 1];
+  for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
+    if (arguments[i] == flag) return arguments[i + 1];
   }
   return std::nullopt;
 }

@@ -55,11 +55,7 @@ std::string repaired(std::string_view bytes) {
   while (!bytes.empty()) {
     int length = measure(bytes);
     auto taken = static_cast<std::size_t>(length < 0 ? -length : length);
-    if (length < 0) {
-      text += replacement;
-    } else {
-      text.append(bytes.substr(0, taken));
-    }
+    text.append(length < 0 ? replacement : bytes.substr(0, taken));
     bytes.remove_prefix(taken);
   }
   return text;
