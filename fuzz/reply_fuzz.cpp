@@ -1,6 +1,7 @@
 // The bytes of a bridge reply through parsing and shaping into the tool result the agent sees.
 // Boost.JSON's own parse, with the reader's nesting bound, is the reference for what must be
 // accepted and for what must be kept of it.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -37,10 +38,15 @@ json::value kept(const json::value& value) {
 }
 
 // Whether `ours`, as the reader kept it, is `reference`, as Boost.JSON reads it. The reader keeps
-// a number written as a whole one (3.0, 30e-1) as an integer, where the reference has a double.
+// a number written as a whole one (3.0, 30e-1) as an integer, where the reference has a double;
+// and the reference reads a zero with an exponent beyond 308 (0e400) as NaN, which no JSON number
+// stands for: the reader's zero is right.
 bool same(const json::value& ours, const json::value& reference) {
-  if (ours.is_int64() && reference.is_double())
-    return static_cast<double>(ours.get_int64()) == reference.get_double();
+  if (ours.is_int64() && reference.is_double()) {
+    double theirs = reference.get_double();
+    return std::isnan(theirs) ? ours.get_int64() == 0
+                              : static_cast<double>(ours.get_int64()) == theirs;
+  }
   if (!ours.is_object() || !reference.is_object()) return ours == reference;
   const json::object& mine = ours.get_object();
   const json::object& theirs = reference.get_object();
