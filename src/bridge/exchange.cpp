@@ -1,6 +1,7 @@
 #include "bridge/exchange.h"
 
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/uio.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -62,25 +64,47 @@ bool transmit(int fd, std::string_view frame) {
   return true;
 }
 
+// The part of a read's room past its first `nearSize` bytes: a mapping that each thread makes at
+// its first exchange and unmaps when it ends, which a usual reply never touches. On the stack it
+// would put the blocking read a page further down every waiting worker's stack, and from the heap
+// it would take the lock that every thread shares, twice a call. A mapping that fails waits in the
+// new-handler, as a failed allocation does, and may end in std::bad_alloc there.
+char* farRoom() {
+  static constexpr std::size_t size = readSize - nearSize;
+  struct Mapping {
+    void* block = MAP_FAILED;
+    ~Mapping() {
+      if (block != MAP_FAILED) ::munmap(block, size);
+    }
+  };
+  thread_local Mapping room;
+  while (room.block == MAP_FAILED) {
+    room.block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    std::new_handler wait = std::get_new_handler();
+    if (room.block == MAP_FAILED && wait == nullptr) throw std::bad_alloc();
+    if (room.block == MAP_FAILED) wait();
+  }
+  return static_cast<char*>(room.block);
+}
+
 // Collects the reply: until its last byte so far is LF, the host stops sending (end of file, an
 // error or the time-out), or the cap is reached. A read interrupted by a stop and continue (see
 // transmit()) is read again.
 std::string receive(int fd) {
   // Every read asks for `readSize` bytes, since where a read ends decides whether an LF ends the
-  // reply. They go onto the worker's stack, not into a heap block whose lock all threads share: the
-  // first `nearSize` bytes at the top of the room, by the frames the worker has touched already, so
-  // that the pages a usual reply never reaches cost nothing to the thousands of calls that wait.
-  char room[readSize];
-  char* near = room + readSize - nearSize;
+  // reply: the first `nearSize` onto the stack, among pages the worker has touched already, the
+  // rest into the thread's far room.
+  char near[nearSize];
+  char* far = farRoom();
   std::string received;
   for (;;) {
-    iovec parts[] = {{near, nearSize}, {room, readSize - nearSize}};
+    iovec parts[] = {{near, nearSize}, {far, readSize - nearSize}};
     ssize_t n = ::readv(fd, parts, 2);
     if (n < 0 && errno == EINTR) continue;
     if (n > 0) {
       auto brought = static_cast<std::size_t>(n);
       received.append(near, std::min(brought, nearSize));
-      if (brought > nearSize) received.append(room, brought - nearSize);
+      if (brought > nearSize) received.append(far, brought - nearSize);
     }
     // Ends at end of file, an error or a time-out (not told apart), a complete line from the host,
     // or the cap, for a host that never ends its line.

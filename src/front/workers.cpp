@@ -13,10 +13,10 @@ Group running;
 namespace {
 
 // A worker's stack: nothing a worker does recurses with its input (the parser and its keeper keep
-// their own stack of levels, and an id goes back as text), and the largest frame is the room a
-// reply is read into, so this leaves plenty, while a burst that needs thousands of workers maps a
-// small part of the usual size. Sanitizers make every frame several times larger, so their builds
-// (VESK_SANITIZED, which the build defines) keep the usual 8 MiB.
+// their own stack of levels, and an id goes back as text), and no frame is large (a reply is read
+// past its first kilobyte into a mapping), so this leaves plenty, while a burst that needs
+// thousands of workers maps a small part of the usual size. Sanitizers make every frame several
+// times larger, so their builds (VESK_SANITIZED, which the build defines) keep the usual 8 MiB.
 #ifdef VESK_SANITIZED
 constexpr std::size_t stackSize = std::size_t{8} << 20;
 #else
