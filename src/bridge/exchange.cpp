@@ -147,8 +147,8 @@ Document refusal(std::string_view error) {
   return reply;
 }
 
-// Everything after connecting, who listens asked before a byte leaves; the caller owns and closes
-// `fd`.
+// Everything after connecting, beginning with who listens, before a byte leaves; the caller owns
+// and closes `fd`.
 Document talk(int fd, const json::object& request) {
   if (!trusted(fd))
     return refusal("The Vesk bridge socket belongs to another user, so nothing was sent.");
