@@ -80,9 +80,10 @@ char* farRoom() {
   thread_local Mapping room;
   while (room.block == MAP_FAILED) {
     room.block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (room.block != MAP_FAILED) break;
     std::new_handler wait = std::get_new_handler();
-    if (room.block == MAP_FAILED && wait == nullptr) throw std::bad_alloc();
-    if (room.block == MAP_FAILED) wait();
+    if (wait == nullptr) throw std::bad_alloc();
+    wait();
   }
   return static_cast<char*>(room.block);
 }

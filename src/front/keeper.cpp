@@ -170,8 +170,8 @@ bool Keeper::scalar(std::string_view written, json::error_code& ec, Put keep) {
 }
 
 std::string_view Keeper::original(std::string_view number) {
+  auto at = static_cast<std::size_t>(number.data() - start);
   for (const Rewritten& exponent : exponents) {
-    auto at = static_cast<std::size_t>(number.data() - start);
     if (exponent.at < at || exponent.at >= at + number.size()) continue;
     restored.assign(number);
     restored.replace(exponent.at - at, exponent.digits.size(), exponent.digits);
